@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test. The tests start their
+# own Icecast and PulseAudio servers on loopback.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-dependencies.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+cmake --build build
+ctest --test-dir build --output-on-failure

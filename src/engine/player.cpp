@@ -1,0 +1,174 @@
+#include "player.h"
+
+#include "models/logsmodel.h"
+
+#include <QThread>
+
+#include <climits>
+
+Player::Player()
+    : QObject(nullptr)
+{
+}
+
+int Player::meterValue(double level)
+{
+    // The negated test also sends NaN to 0: converting NaN to int is undefined.
+    if (!(level > -40.0))
+        return 0;
+    const double value = (level + 40.0) / 40.0 * 100.0;
+    return value < double(INT_MAX) ? int(value) : INT_MAX;
+}
+
+QString Player::song() const { return locked(m_song); }
+QString Player::errorText() const { return locked(m_errorText); }
+QString Player::progressText() const { return locked(m_progressText); }
+double Player::elapsed() const { return locked(m_elapsed); }
+int Player::status() const { return locked(m_status); }
+int Player::leftVolume() const { return locked(m_leftVolume); }
+int Player::rightVolume() const { return locked(m_rightVolume); }
+bool Player::isPlaying() const { return locked(m_playing); }
+bool Player::isStopRequested() const { return locked(m_stopRequested); }
+QString Player::formatName() const { return locked(m_formatName); }
+QString Player::codecName() const { return locked(m_codecName); }
+QString Player::contentType() const { return locked(m_contentType); }
+QString Player::bitrate() const { return locked(m_bitrate); }
+int Player::sampleRate() const { return locked(m_sampleRate); }
+QString Player::channelLayout() const { return locked(m_channelLayout); }
+QString Player::liveSourceIndex() const { return locked(m_liveSourceIndex); }
+QString Player::liveSourceName() const { return locked(m_liveSourceName); }
+QString Player::user() const { return locked(m_user); }
+QString Player::password() const { return locked(m_password); }
+QString Player::hostname() const { return locked(m_hostname); }
+int Player::port() const { return locked(m_port); }
+QString Player::protocol() const { return locked(m_protocol); }
+QString Player::mount() const { return locked(m_mount); }
+QString Player::outputUrl() const { return locked(m_outputUrl); }
+QString Player::streamName() const { return locked(m_streamName); }
+QString Player::description() const { return locked(m_description); }
+QString Player::genre() const { return locked(m_genre); }
+QString Player::url() const { return locked(m_url); }
+CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
+bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
+
+void Player::setCaptureBackend(const CaptureBackend &backend)
+{
+    QMutexLocker lock(&m_mutex);
+    m_captureBackend = backend;
+}
+
+void Player::setOutputUrl(const QString &value)
+{
+    QMutexLocker lock(&m_mutex);
+    m_outputUrl = value;
+}
+
+void Player::setSong(const QString &value)
+{
+    QMutexLocker lock(&m_mutex);
+    m_song = value;
+    emit dataChanged();
+}
+
+void Player::setProgressText(const QString &value)
+{
+    QMutexLocker lock(&m_mutex);
+    m_progressText = value;
+    emit dataChanged();
+}
+
+void Player::setElapsed(double seconds)
+{
+    QMutexLocker lock(&m_mutex);
+    m_elapsed = seconds;
+    emit dataChanged();
+}
+
+void Player::setLeftVolume(double level)
+{
+    QMutexLocker lock(&m_mutex);
+    m_leftVolume = meterValue(level);
+    emit dataChanged();
+}
+
+void Player::setRightVolume(double level)
+{
+    QMutexLocker lock(&m_mutex);
+    m_rightVolume = meterValue(level);
+    emit dataChanged();
+}
+
+void Player::setOnAir()
+{
+    QMutexLocker lock(&m_mutex);
+    m_playing = true;
+    m_status = OnAir;
+    emit dataChanged();
+}
+
+void Player::reportError(const QString &message)
+{
+    QMutexLocker lock(&m_mutex);
+    m_status = Error;
+    m_errorText = message;
+    LogsModel::log(message);
+    emit dataChanged();
+}
+
+void Player::requestStop()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_status != Error)
+        m_status = Changing;
+    m_stopRequested = true;
+}
+
+void Player::endRun()
+{
+    QMutexLocker lock(&m_mutex);
+    // Called on the job thread itself, so the thread is still running here.
+    if (m_jobThread && !m_jobThread->isFinished()) {
+        m_jobThread->quit();
+        m_jobThread = nullptr;
+    }
+    m_song = QString();
+    m_elapsed = 0.0;
+    m_leftVolume = 0;
+    m_rightVolume = 0;
+    m_playing = false;
+    m_stopRequested = false;
+    if (m_status != Error) {
+        m_errorText = QString();
+        m_status = Off;
+    }
+    emit dataChanged();
+    emit hasShutdown();
+}
+
+// Called with the mutex held, before the job thread exists. No defaults and no
+// validation: the window sends complete settings.
+void Player::applySettings(const QVariantMap &settings)
+{
+    const QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
+    const QVariantMap liveSource = settings.value(QStringLiteral("liveSource")).toMap();
+    m_formatName = QStringLiteral("mp3");
+    m_codecName = QStringLiteral("libmp3lame");
+    m_contentType = QStringLiteral("audio/mpeg");
+    m_channelLayout = QStringLiteral("stereo");
+    m_bitrate = stream.value(QStringLiteral("bitrate")).toString();
+    m_sampleRate = stream.value(QStringLiteral("samplerate")).toInt();
+    m_user = stream.value(QStringLiteral("user")).toString();
+    m_password = stream.value(QStringLiteral("password")).toString();
+    m_hostname = stream.value(QStringLiteral("hostname")).toString();
+    m_port = stream.value(QStringLiteral("port")).toInt();
+    m_protocol = stream.value(QStringLiteral("protocol")).toString().toLower();
+    m_mount = stream.value(QStringLiteral("mount")).toString();
+    m_streamName = stream.value(QStringLiteral("name")).toString();
+    m_description = stream.value(QStringLiteral("description")).toString();
+    m_genre = stream.value(QStringLiteral("genre")).toString();
+    m_url = stream.value(QStringLiteral("url")).toString();
+    m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
+    m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();
+}
+
+Player::~Player() = default;

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "capturebackend.h"
+#include "playerstatus.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+
+class QThread;
+
+// The streaming engine: the settings of the current (or last) run, the state
+// that the window shows, and the job thread of the active run, all behind one
+// non-recursive mutex. Signals are emitted while that mutex is held, so
+// receivers on other threads must be connected queued.
+class Player : public QObject
+{
+    Q_OBJECT
+
+public:
+    Player();
+    ~Player() override;
+
+    // Meter value of an RMS level in dB: 0 at -40 dB and below, 100 at 0 dB.
+    static int meterValue(double level);
+
+    QString song() const;
+    QString errorText() const;
+    QString progressText() const;
+    double elapsed() const;
+    int status() const;
+    int leftVolume() const;
+    int rightVolume() const;
+    bool isPlaying() const;
+    bool isStopRequested() const;
+    QString formatName() const;
+    QString codecName() const;
+    QString contentType() const;
+    QString bitrate() const;
+    int sampleRate() const;
+    QString channelLayout() const;
+    QString liveSourceIndex() const;
+    QString liveSourceName() const;
+    QString user() const;
+    QString password() const;
+    QString hostname() const;
+    int port() const;
+    QString protocol() const;
+    QString mount() const;
+    QString outputUrl() const;
+    QString streamName() const;
+    QString description() const;
+    QString genre() const;
+    QString url() const;
+
+    CaptureBackend captureBackend() const;
+    void setCaptureBackend(const CaptureBackend &backend);
+    // True once the destructor runs; interrupts the run's blocking FFmpeg calls.
+    bool isBeingDestroyed() const;
+
+    void setSong(const QString &value);
+    void setProgressText(const QString &value);
+    void setElapsed(double seconds);
+    void setLeftVolume(double level);
+    void setRightVolume(double level);
+    void setOnAir();
+    void reportError(const QString &message);
+    void requestStop();
+    void endRun();
+
+    void togglePlayPause(const QVariantMap &settings);
+    void shutdown();
+    int runStream();
+
+signals:
+    void hasShutdown();
+    void dataChanged();
+
+private:
+    template<typename T>
+    T locked(const T &field) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return field;
+    }
+    void applySettings(const QVariantMap &settings);
+    void setOutputUrl(const QString &value);
+    void stopRunForDestruction();
+
+    QString m_song = QStringLiteral("--");
+    QString m_errorText;
+    QString m_progressText;
+    double m_elapsed = 0.0;
+    int m_status = Off;
+    int m_leftVolume = 0;
+    int m_rightVolume = 0;
+    bool m_playing = false;
+    bool m_stopRequested = false;
+    QString m_formatName;
+    QString m_codecName;
+    QString m_contentType;
+    QString m_bitrate;
+    int m_sampleRate = 0;
+    QString m_channelLayout;
+    QString m_liveSourceIndex;
+    QString m_liveSourceName;
+    QString m_user;
+    QString m_password;
+    QString m_hostname;
+    int m_port = 0;
+    QString m_protocol;
+    QString m_mount;
+    QString m_outputUrl;
+    QString m_streamName;
+    QString m_description;
+    QString m_genre;
+    QString m_url;
+    QThread *m_jobThread = nullptr;
+    CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
+    bool m_beingDestroyed = false;
+    mutable QMutex m_mutex;
+
+    // Main thread only: the thread of the latest run, which the Player owns.
+    std::unique_ptr<QThread> m_lastJobThread;
+};

@@ -1,0 +1,95 @@
+#include "logsmodel.h"
+
+#include <QDebug>
+#include <QMutex>
+#include <QMutexLocker>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+constexpr int ffmpegHighestLevel = AV_LOG_INFO;
+constexpr int ffmpegLibraryLevel = AV_LOG_WARNING;
+constexpr int ffmpegLineSize = 1024;
+
+// The log's own lock. It makes the current-model pointer safe against a model
+// being destroyed while a worker thread logs, and keeps two threads from racing
+// on FFmpeg's prefix flag. It is held while a line is handed over, so a slot
+// connected to the model must not log.
+QMutex logMutex;
+LogsModel *currentLogModel = nullptr;
+int ffmpegPrefixFlag = 1;
+
+// Called with logMutex held.
+void deliverLogEntry(const QString &entry)
+{
+    if (currentLogModel)
+        emit currentLogModel->newLogEntry(entry);
+}
+
+} // namespace
+
+LogsModel::LogsModel()
+    : QAbstractListModel(nullptr)
+{
+    {
+        QMutexLocker lock(&logMutex);
+        currentLogModel = this;
+    }
+    av_log_set_level(ffmpegLibraryLevel);
+    av_log_set_callback(ffmpegLogCallback);
+    connect(this, &LogsModel::newLogEntry, this, &LogsModel::onNewLogEntry, Qt::AutoConnection);
+    entries.append(QStringLiteral("Welcome to the Tavolin encoder!"));
+    entries.append(QStringLiteral("Version: %1").arg(QStringLiteral("1.1.0")));
+}
+
+LogsModel::~LogsModel()
+{
+    // Lines queued to this model before this point are discarded with its
+    // posted events; later ones are dropped like those before construction.
+    QMutexLocker lock(&logMutex);
+    if (currentLogModel == this)
+        currentLogModel = nullptr;
+}
+
+int LogsModel::rowCount(const QModelIndex &parent) const
+{
+    // A list: the one row has no children, or tree-walking views never end.
+    return parent.isValid() ? 0 : 1;
+}
+
+QVariant LogsModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() != 0 || index.column() != 0 || role != Qt::DisplayRole)
+        return QVariant();
+    return entries.join(QLatin1Char('\n'));
+}
+
+void LogsModel::log(const QString &message)
+{
+    QMutexLocker lock(&logMutex);
+    deliverLogEntry(message.trimmed());
+}
+
+void LogsModel::onNewLogEntry(QString entry)
+{
+    entries.append(entry);
+    if (entries.size() > MaximumEntries)
+        entries.removeFirst();
+    emit dataChanged(index(0, 0), index(0, 0));
+    qDebug().noquote() << entry;
+}
+
+void ffmpegLogCallback(void *avcl, int level, const char *fmt, va_list vl)
+{
+    if (level > ffmpegHighestLevel)
+        return;
+    QMutexLocker lock(&logMutex);
+    if (!currentLogModel)
+        return;
+    char line[ffmpegLineSize];
+    av_log_format_line2(avcl, level, fmt, vl, line, sizeof line, &ffmpegPrefixFlag);
+    deliverLogEntry(QString::fromUtf8(line).trimmed());
+}

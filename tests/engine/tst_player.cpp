@@ -1,0 +1,206 @@
+#include "engine/player.h"
+#include "models/logsmodel.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+class TestPlayer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void startsOffWithNothingShown();
+    void convertsLevelsToMeterValues_data();
+    void convertsLevelsToMeterValues();
+    void setsBothMetersFromLevels();
+    void signalsEachStateChange();
+    void reportsErrorsToTheLog();
+    void requestsAStop_data();
+    void requestsAStop();
+    void endsARun_data();
+    void endsARun();
+
+private:
+    std::unique_ptr<LogsModel> log;
+};
+
+namespace {
+
+QString lastLogLine(const LogsModel &log)
+{
+    return log.data(log.index(0, 0)).toString().section(QLatin1Char('\n'), -1);
+}
+
+} // namespace
+
+void TestPlayer::init()
+{
+    log = std::make_unique<LogsModel>();
+}
+
+void TestPlayer::cleanup()
+{
+    log.reset();
+}
+
+void TestPlayer::startsOffWithNothingShown()
+{
+    Player player;
+    QCOMPARE(player.status(), int(Off));
+    QCOMPARE(player.song(), QStringLiteral("--"));
+    QVERIFY(player.errorText().isEmpty());
+    QVERIFY(player.progressText().isEmpty());
+    QCOMPARE(player.elapsed(), 0.0);
+    QCOMPARE(player.leftVolume(), 0);
+    QCOMPARE(player.rightVolume(), 0);
+    QVERIFY(!player.isPlaying());
+    QVERIFY(!player.isStopRequested());
+    QVERIFY(player.outputUrl().isEmpty());
+}
+
+void TestPlayer::convertsLevelsToMeterValues_data()
+{
+    QTest::addColumn<double>("level");
+    QTest::addColumn<int>("meter");
+
+    const double infinity = std::numeric_limits<double>::infinity();
+    QTest::newRow("silence, -inf") << -infinity << 0;
+    QTest::newRow("-100 dB") << -100.0 << 0;
+    QTest::newRow("-40 dB") << -40.0 << 0;
+    QTest::newRow("-39.9 dB truncates 0.25") << -39.9 << 0;
+    QTest::newRow("-20 dB") << -20.0 << 50;
+    QTest::newRow("-10 dB") << -10.0 << 75;
+    QTest::newRow("-0.5 dB") << -0.5 << 98;
+    QTest::newRow("0 dB") << 0.0 << 100;
+    QTest::newRow("+3 dB, no upper clamp") << 3.0 << 107;
+    QTest::newRow("nan") << std::nan("") << 0;
+    QTest::newRow("+inf stays defined") << infinity << std::numeric_limits<int>::max();
+}
+
+void TestPlayer::convertsLevelsToMeterValues()
+{
+    QFETCH(double, level);
+    QFETCH(int, meter);
+    QCOMPARE(Player::meterValue(level), meter);
+}
+
+void TestPlayer::setsBothMetersFromLevels()
+{
+    Player player;
+    player.setLeftVolume(-20.0);
+    player.setRightVolume(-10.0);
+    QCOMPARE(player.leftVolume(), 50);
+    QCOMPARE(player.rightVolume(), 75);
+}
+
+void TestPlayer::signalsEachStateChange()
+{
+    Player player;
+    QSignalSpy changed(&player, &Player::dataChanged);
+    QSignalSpy shutDown(&player, &Player::hasShutdown);
+    player.setSong(QStringLiteral("Artist - Title"));
+    player.setProgressText(QStringLiteral("Connecting to remote server"));
+    player.setElapsed(12.5);
+    player.setLeftVolume(-6.0);
+    player.setRightVolume(-7.0);
+    player.setOnAir();
+    player.requestStop();
+    QCOMPARE(changed.count(), 6);
+    QCOMPARE(shutDown.count(), 0);
+    QCOMPARE(player.song(), QStringLiteral("Artist - Title"));
+    QCOMPARE(player.progressText(), QStringLiteral("Connecting to remote server"));
+    QCOMPARE(player.elapsed(), 12.5);
+}
+
+void TestPlayer::reportsErrorsToTheLog()
+{
+    Player player;
+    QSignalSpy changed(&player, &Player::dataChanged);
+    player.reportError(QStringLiteral("  Cannot open input source "));
+    QCOMPARE(player.status(), int(Error));
+    QCOMPARE(player.errorText(), QStringLiteral("  Cannot open input source "));
+    QCOMPARE(lastLogLine(*log), QStringLiteral("Cannot open input source"));
+    QCOMPARE(changed.count(), 1);
+}
+
+void TestPlayer::requestsAStop_data()
+{
+    QTest::addColumn<bool>("onAir");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("off") << false << false << int(Changing);
+    QTest::newRow("on air") << true << false << int(Changing);
+    QTest::newRow("error stays") << false << true << int(Error);
+    QTest::newRow("error on air stays") << true << true << int(Error);
+}
+
+void TestPlayer::requestsAStop()
+{
+    QFETCH(bool, onAir);
+    QFETCH(bool, failed);
+    QFETCH(int, status);
+
+    Player player;
+    if (onAir)
+        player.setOnAir();
+    if (failed)
+        player.reportError(QStringLiteral("Could not write frame (error Broken pipe)"));
+    QSignalSpy changed(&player, &Player::dataChanged);
+    player.requestStop();
+    QCOMPARE(player.status(), status);
+    QVERIFY(player.isStopRequested());
+    QCOMPARE(changed.count(), 0);
+}
+
+void TestPlayer::endsARun_data()
+{
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("clean run") << QString() << int(Off);
+    QTest::newRow("failed run") << QStringLiteral("Error occurred: End of file") << int(Error);
+}
+
+void TestPlayer::endsARun()
+{
+    QFETCH(QString, error);
+    QFETCH(int, status);
+
+    Player player;
+    player.reportError(QStringLiteral("an earlier error"));
+    player.setOnAir();
+    player.setSong(QStringLiteral("Artist - Title"));
+    player.setElapsed(42.0);
+    player.setLeftVolume(-3.0);
+    player.setRightVolume(-4.0);
+    player.setProgressText(QStringLiteral("left as it was"));
+    if (!error.isEmpty())
+        player.reportError(error);
+    player.requestStop();
+
+    QStringList order;
+    connect(&player, &Player::dataChanged, this, [&order] { order << QStringLiteral("dataChanged"); });
+    connect(&player, &Player::hasShutdown, this, [&order] { order << QStringLiteral("hasShutdown"); });
+    player.endRun();
+
+    QCOMPARE(order, QStringList({QStringLiteral("dataChanged"), QStringLiteral("hasShutdown")}));
+    QCOMPARE(player.status(), status);
+    QCOMPARE(player.errorText(), error);
+    QCOMPARE(player.song(), QString());
+    QCOMPARE(player.elapsed(), 0.0);
+    QCOMPARE(player.leftVolume(), 0);
+    QCOMPARE(player.rightVolume(), 0);
+    QVERIFY(!player.isPlaying());
+    QVERIFY(!player.isStopRequested());
+    QCOMPARE(player.progressText(), QStringLiteral("left as it was"));
+}
+
+QTEST_GUILESS_MAIN(TestPlayer)
+#include "tst_player.moc"

@@ -1,0 +1,110 @@
+#include "icecastserver.h"
+
+#include "httpget.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+
+QString xmlEscaped(const QString &text)
+{
+    return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&apos;"));
+}
+
+} // namespace
+
+bool IcecastServer::writeConfiguration()
+{
+    const QString folder = m_process.folder();
+    const QString config = QStringLiteral(R"(<icecast>
+  <location>loopback</location>
+  <admin>tests@localhost</admin>
+  <hostname>127.0.0.1</hostname>
+  <limits><sources>4</sources><clients>16</clients><source-timeout>5</source-timeout></limits>
+  <authentication>
+    <source-password>%1</source-password>
+    <admin-user>%2</admin-user>
+    <admin-password>%3</admin-password>
+  </authentication>
+  <listen-socket><port>%4</port><bind-address>127.0.0.1</bind-address></listen-socket>
+  <paths>
+    <basedir>/usr/share/icecast2</basedir>
+    <logdir>%5</logdir>
+    <webroot>/usr/share/icecast2/web</webroot>
+    <adminroot>/usr/share/icecast2/admin</adminroot>
+  </paths>
+  <logging><errorlog>error.log</errorlog><accesslog>access.log</accesslog><loglevel>3</loglevel></logging>
+  <security><chroot>0</chroot></security>
+</icecast>
+)")
+                               .arg(xmlEscaped(m_sourcePassword), adminUser(), adminPassword(),
+                                    QString::number(m_port), folder);
+    QFile file(folder + QStringLiteral("/icecast.xml"));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(config.toUtf8());
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                        | QFileDevice::ReadOther);
+    return true;
+}
+
+bool IcecastServer::start()
+{
+    if (m_port == 0)
+        m_port = freeLoopbackPort();
+    if (!writeConfiguration()) {
+        m_process.setErrorString(QStringLiteral("could not write the Icecast configuration"));
+        return false;
+    }
+    // Icecast refuses to run as root, so it runs as nobody from the start.
+    if (!m_process.start(QStringLiteral("icecast2"),
+                         {QStringLiteral("-c"), m_process.folder() + QStringLiteral("/icecast.xml")}, true))
+        return false;
+    const bool answered = waitUntil(10000, [this] {
+        return !m_process.isRunning() || httpGet(url(QStringLiteral("/status-json.xsl")), 1000).status == 200;
+    });
+    if (!answered || !m_process.isRunning()) {
+        m_process.setErrorString(QStringLiteral("Icecast did not answer: ") + m_process.output());
+        m_process.stop();
+        return false;
+    }
+    return true;
+}
+
+void IcecastServer::stop()
+{
+    m_process.stop();
+}
+
+QUrl IcecastServer::url(const QString &path) const
+{
+    QUrl result;
+    result.setScheme(QStringLiteral("http"));
+    result.setHost(host());
+    result.setPort(m_port);
+    result.setPath(path);
+    return result;
+}
+
+QJsonObject IcecastServer::mountStatus(const QString &mount) const
+{
+    const HttpReply reply = httpGet(url(QStringLiteral("/status-json.xsl")));
+    const QJsonValue source = QJsonDocument::fromJson(reply.body).object()
+                                  .value(QStringLiteral("icestats")).toObject()
+                                  .value(QStringLiteral("source"));
+    // One live mount is an object, several are an array.
+    const QJsonArray sources = source.isArray() ? source.toArray() : QJsonArray{source};
+    for (const QJsonValue &entry : sources) {
+        const QJsonObject object = entry.toObject();
+        if (object.value(QStringLiteral("listenurl")).toString().endsWith(mount))
+            return object;
+    }
+    return QJsonObject();
+}
+
+QByteArray IcecastServer::listen(const QString &mount, int durationMs) const
+{
+    return httpReceive(url(mount), durationMs);
+}

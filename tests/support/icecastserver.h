@@ -1,0 +1,40 @@
+#pragma once
+
+#include "serverprocess.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QUrl>
+
+// A private Icecast 2 server on 127.0.0.1 for one test program. The port is
+// chosen on the first start and kept across restarts.
+class IcecastServer
+{
+public:
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return m_port; }
+    QString sourceUser() const { return QStringLiteral("source"); }
+    QString sourcePassword() const { return m_sourcePassword; }
+    // Before start(): any printable text; it is escaped for the configuration.
+    void setSourcePassword(const QString &password) { m_sourcePassword = password; }
+    QString adminUser() const { return QStringLiteral("admin"); }
+    QString adminPassword() const { return QStringLiteral("admin-secret"); }
+
+    // Writes the configuration, starts the server and waits until it answers.
+    bool start();
+    void stop();
+    QString errorString() const { return m_process.errorString(); }
+
+    QUrl url(const QString &path) const;
+    // The entry of status-json.xsl for a live mount ("/live"); empty when not listed.
+    QJsonObject mountStatus(const QString &mount) const;
+    // Receives a mount as a listener does, for durationMs.
+    QByteArray listen(const QString &mount, int durationMs) const;
+
+private:
+    bool writeConfiguration();
+
+    ServerProcess m_process;
+    quint16 m_port = 0;
+    QString m_sourcePassword = QStringLiteral("hackme-source");
+};

@@ -1,0 +1,71 @@
+#include "pulseserver.h"
+
+#include <QFileInfo>
+#include <QProcess>
+
+QString PulseServer::socketPath() const
+{
+    return m_process.folder() + QStringLiteral("/native");
+}
+
+QString PulseServer::serverAddress() const
+{
+    return QStringLiteral("unix:") + socketPath();
+}
+
+bool PulseServer::start()
+{
+    const QString folder = m_process.folder();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
+    environment.insert(QStringLiteral("HOME"), folder);
+    environment.remove(QStringLiteral("PULSE_SERVER"));
+    const QStringList arguments{
+        QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
+        QStringLiteral("--use-pid-file=no"), QStringLiteral("--disallow-exit"),
+        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socketPath(),
+        QStringLiteral("--load=module-null-sink sink_name=silence"),
+        QStringLiteral("--load=module-sine-source rate=%1 frequency=%2 source_name=%3")
+            .arg(sineRate).arg(sineFrequency).arg(sourceName()),
+    };
+    if (!m_process.start(QStringLiteral("pulseaudio"), arguments, false, environment))
+        return false;
+    qputenv("PULSE_SERVER", serverAddress().toUtf8());
+    if (!waitUntil(10000, [this] { return !m_process.isRunning() || sources().contains(sourceName()); })
+        || !m_process.isRunning()) {
+        m_process.setErrorString(QStringLiteral("PulseAudio did not start: ") + m_process.output());
+        m_process.stop();
+        return false;
+    }
+    return true;
+}
+
+void PulseServer::stop()
+{
+    m_process.stop();
+    qunsetenv("PULSE_SERVER");
+}
+
+QStringList PulseServer::sources() const
+{
+    if (!QFileInfo::exists(socketPath()))
+        return {};
+    QProcess pactl;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PULSE_SERVER"), serverAddress());
+    pactl.setProcessEnvironment(environment);
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")});
+    if (!pactl.waitForFinished(3000) || pactl.exitCode() != 0) {
+        pactl.kill();
+        pactl.waitForFinished(1000);
+        return {};
+    }
+    QStringList names;
+    const QList<QByteArray> lines = pactl.readAllStandardOutput().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> columns = line.split('\t');
+        if (columns.size() > 1)
+            names << QString::fromUtf8(columns.at(1));
+    }
+    return names;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "serverprocess.h"
+
+#include <QString>
+
+// A private PulseAudio server with its own runtime folder and a sine source,
+// a real capture device for the tests. start() points this process's
+// PulseAudio clients (FFmpeg's pulse input) at it.
+class PulseServer
+{
+public:
+    static constexpr int sineRate = 48000;
+    static constexpr int sineFrequency = 440;
+
+    QString sourceName() const { return QStringLiteral("tone"); }
+    QString serverAddress() const;
+
+    bool start();
+    void stop();
+    QString errorString() const { return m_process.errorString(); }
+
+    // The source names that pactl lists; empty when the server does not answer.
+    QStringList sources() const;
+
+private:
+    QString socketPath() const;
+
+    mutable ServerProcess m_process;
+};
