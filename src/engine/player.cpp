@@ -118,6 +118,11 @@ void Player::reportError(const QString &message)
 void Player::requestStop()
 {
     QMutexLocker lock(&m_mutex);
+    requestStopLocked();
+}
+
+void Player::requestStopLocked()
+{
     if (m_status != Error)
         m_status = Changing;
     m_stopRequested = true;
@@ -170,5 +175,3 @@ void Player::applySettings(const QVariantMap &settings)
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
     m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();
 }
-
-Player::~Player() = default;

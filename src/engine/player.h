@@ -89,7 +89,8 @@ private:
     }
     void applySettings(const QVariantMap &settings);
     void setOutputUrl(const QString &value);
-    void stopRunForDestruction();
+    void requestStopLocked();
+    void releaseFinishedJobThread();
 
     QString m_song = QStringLiteral("--");
     QString m_errorText;

@@ -1,6 +1,7 @@
 #include "icecastserver.h"
 
 #include "httpget.h"
+#include "waituntil.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,5 +1,7 @@
 #include "pulseserver.h"
 
+#include "waituntil.h"
+
 #include <QFileInfo>
 #include <QProcess>
 

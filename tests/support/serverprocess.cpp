@@ -1,11 +1,8 @@
 #include "serverprocess.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QThread>
 
 #include <unistd.h>
 
@@ -90,16 +87,4 @@ quint16 freeLoopbackPort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-bool waitUntil(int timeoutMs, const std::function<bool()> &condition)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(20);
-    }
-    return true;
 }

@@ -39,6 +39,3 @@ private:
 
 // A TCP port on 127.0.0.1 that nothing listens on at the moment of the call.
 quint16 freeLoopbackPort();
-
-// Waits until condition() is true, at most timeoutMs, processing events.
-bool waitUntil(int timeoutMs, const std::function<bool()> &condition);

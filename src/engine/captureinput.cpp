@@ -1,0 +1,90 @@
+#include "pipelinecontext.h"
+#include "player.h"
+
+#include "models/logsmodel.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavdevice/avdevice.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+#include <mutex>
+
+namespace {
+
+int channelCount(const QString &layoutName)
+{
+    AVChannelLayout layout{};
+    if (av_channel_layout_from_string(&layout, layoutName.toUtf8().constData()) < 0)
+        return 0;
+    const int channels = layout.nb_channels;
+    av_channel_layout_uninit(&layout);
+    return channels;
+}
+
+} // namespace
+
+int openInput(PipelineContext &context)
+{
+    Player &player = *context.owner;
+    const CaptureBackend backend = player.captureBackend();
+    const QString sourceIndex = player.liveSourceIndex();
+    const QString deviceUrl = backend.urlPrefix + sourceIndex;
+
+    AVDictionary *options = nullptr;
+    av_dict_set_int(&options, "channels", channelCount(player.channelLayout()), 0);
+    // The capture input chooses its own rate; the filter graph resamples.
+    av_dict_set_int(&options, "samplerate", player.sampleRate(), 0);
+
+    static std::once_flag devicesRegistered;
+    std::call_once(devicesRegistered, avdevice_register_all);
+    const AVInputFormat *format = av_find_input_format(backend.formatName.toUtf8().constData());
+    if (!format) {
+        av_dict_free(&options);
+        player.reportError(QStringLiteral("Cannot find format ") + backend.formatName + QLatin1Char('!'));
+        return -1;
+    }
+
+    LogsModel::log(QStringLiteral("Opening device ") + player.liveSourceName() + QStringLiteral(" (")
+                   + sourceIndex + QLatin1Char(')'));
+    context.inputFormat = avformat_alloc_context();
+    if (!context.inputFormat) {
+        av_dict_free(&options);
+        return AVERROR(ENOMEM);
+    }
+    context.inputFormat->interrupt_callback = {interruptWhenOwnerDestroyed, context.owner};
+    int result = avformat_open_input(&context.inputFormat, deviceUrl.toUtf8().constData(), format, &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        player.reportError(QStringLiteral("Cannot open input source"));
+        return result;
+    }
+
+    result = avformat_find_stream_info(context.inputFormat, nullptr);
+    if (result < 0) {
+        player.reportError(QStringLiteral("Cannot find stream information"));
+        return result;
+    }
+
+    const AVCodec *decoderCodec = nullptr;
+    result = av_find_best_stream(context.inputFormat, AVMEDIA_TYPE_AUDIO, -1, -1, &decoderCodec, 0);
+    if (result < 0) {
+        player.reportError(QStringLiteral("Cannot find an audio stream in the input file"));
+        return result;
+    }
+    context.inputStreamIndex = result;
+
+    context.decoder = avcodec_alloc_context3(decoderCodec);
+    if (!context.decoder)
+        return AVERROR(ENOMEM);
+    avcodec_parameters_to_context(context.decoder, context.inputFormat->streams[result]->codecpar);
+
+    result = avcodec_open2(context.decoder, decoderCodec, nullptr);
+    if (result < 0) {
+        player.reportError(QStringLiteral("Cannot open audio decoder"));
+        return result;
+    }
+    return 0;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// The Icecast source URL. User and password are percent-encoded: FFmpeg splits
+// the URL at "/" and "@", and decodes both before it authenticates.
+QString icecastUrl(const QString &user, const QString &password, const QString &hostname, int port,
+                   const QString &mount);
+
+// The URL as it may be shown: the password replaced by "****".
+QString withHiddenPassword(const QString &icecastUrl);

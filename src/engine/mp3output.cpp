@@ -1,0 +1,158 @@
+#include "ffmpegerror.h"
+#include "icecasturl.h"
+#include "pipelinecontext.h"
+#include "player.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+namespace {
+
+QByteArray utf8(const QString &text)
+{
+    return text.toUtf8();
+}
+
+AVDictionary *connectionOptions(const Player &player)
+{
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "content_type", utf8(player.contentType()).constData(), 0);
+    av_dict_set(&options, "ice_genre", utf8(player.genre()).constData(), 0);
+    av_dict_set(&options, "ice_name", utf8(player.streamName()).constData(), 0);
+    av_dict_set(&options, "ice_description", utf8(player.description()).constData(), 0);
+    av_dict_set(&options, "ice_url", utf8(player.url()).constData(), 0);
+    if (player.protocol() == QLatin1String("https"))
+        av_dict_set(&options, "tls", "1", 0);
+    return options;
+}
+
+// Everything after the connection: encoder, stream and header.
+int openEncoderAndStream(PipelineContext &context)
+{
+    Player &player = *context.owner;
+    av_dict_copy(&context.outputFormat->metadata, context.inputFormat->metadata, 0);
+
+    const QString codecName = player.codecName();
+    const AVCodec *codec = avcodec_find_encoder_by_name(utf8(codecName).constData());
+    if (!codec) {
+        player.reportError(QStringLiteral("Could not find the ") + codecName + QStringLiteral(" encoder."));
+        return AVERROR_ENCODER_NOT_FOUND;
+    }
+
+    AVStream *stream = avformat_new_stream(context.outputFormat, codec);
+    if (!stream) {
+        player.reportError(QStringLiteral("Could not create new stream"));
+        return AVERROR(ENOMEM);
+    }
+    stream->id = int(context.outputFormat->nb_streams) - 1;
+    context.outputStreamIndex = stream->index;
+
+    context.encoder = avcodec_alloc_context3(codec);
+    if (!context.encoder) {
+        player.reportError(QStringLiteral("Could not allocate an encoding context"));
+        return AVERROR(ENOMEM);
+    }
+    AVCodecContext *encoder = context.encoder;
+    av_channel_layout_from_string(&encoder->ch_layout, utf8(player.channelLayout()).constData());
+    encoder->sample_rate = player.sampleRate();
+    encoder->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_NONE;
+    encoder->time_base = AVRational{1, encoder->sample_rate};
+    if (context.outputFormat->oformat->flags & AVFMT_GLOBALHEADER)
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    AVDictionary *encoderOptions = nullptr;
+    av_dict_set(&encoderOptions, "b", utf8(player.bitrate()).constData(), 0);
+    int result = avcodec_open2(encoder, codec, &encoderOptions);
+    av_dict_free(&encoderOptions);
+    if (result < 0) {
+        player.reportError(withFFmpegError(QStringLiteral("Could not open output codec "), result));
+        return result;
+    }
+
+    stream->time_base = encoder->time_base;
+    result = avcodec_parameters_from_context(stream->codecpar, encoder);
+    if (result < 0) {
+        player.reportError(QStringLiteral("Could not initialize stream parameters"));
+        return result;
+    }
+
+    result = avformat_write_header(context.outputFormat, nullptr);
+    if (result < 0) {
+        player.reportError(QStringLiteral("Could not write stream header"));
+        return result;
+    }
+    return 0;
+}
+
+} // namespace
+
+void closeOutput(PipelineContext &context)
+{
+    avcodec_free_context(&context.encoder);
+    if (context.outputFormat) {
+        avio_closep(&context.outputFormat->pb);
+        avformat_free_context(context.outputFormat);
+        context.outputFormat = nullptr;
+    }
+}
+
+int openOutput(PipelineContext &context)
+{
+    Player &player = *context.owner;
+    const QString outputUrl = player.outputUrl();
+    AVDictionary *options = connectionOptions(player);
+
+    avformat_alloc_output_context2(&context.outputFormat, nullptr, utf8(player.formatName()).constData(),
+                                   utf8(outputUrl).constData());
+    if (!context.outputFormat) {
+        av_dict_free(&options);
+        player.reportError(QStringLiteral("Could not allocate output format context"));
+        return AVERROR(ENOMEM);
+    }
+
+    const AVIOInterruptCB interrupt{interruptWhenOwnerDestroyed, context.owner};
+    int result = avio_open2(&context.outputFormat->pb, utf8(outputUrl).constData(), AVIO_FLAG_WRITE, &interrupt,
+                            &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        player.reportError(QStringLiteral("Could not open output ") + withHiddenPassword(outputUrl));
+    } else {
+        result = openEncoderAndStream(context);
+    }
+    if (result < 0)
+        closeOutput(context);
+    return result;
+}
+
+int encodeAndWrite(PipelineContext &context, AVFrame *frame)
+{
+    Player &player = *context.owner;
+    int result = avcodec_send_frame(context.encoder, frame);
+    if (result < 0) {
+        player.reportError(withFFmpegError(QStringLiteral("Could not send packet for encoding "), result));
+        return result;
+    }
+    AVPacket *packet = context.packet;
+    const AVRational streamTimeBase = context.outputFormat->streams[0]->time_base;
+    for (;;) {
+        result = avcodec_receive_packet(context.encoder, packet);
+        if (result == AVERROR(EAGAIN))
+            return result;
+        if (result == AVERROR_EOF)
+            return av_interleaved_write_frame(context.outputFormat, nullptr);
+        if (result < 0) {
+            player.reportError(withFFmpegError(QStringLiteral("Could not encode frame "), result));
+            return result;
+        }
+        packet->stream_index = context.outputStreamIndex;
+        av_packet_rescale_ts(packet, context.encoder->time_base, streamTimeBase);
+        result = av_interleaved_write_frame(context.outputFormat, packet);
+        if (result < 0) {
+            player.reportError(withFFmpegError(QStringLiteral("Could not write frame "), result));
+            return result;
+        }
+    }
+}

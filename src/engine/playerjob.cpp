@@ -1,0 +1,79 @@
+#include "player.h"
+
+#include "models/logsmodel.h"
+
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+constexpr int shutdownTimeoutMs = 2000;
+
+} // namespace
+
+Player::~Player()
+{
+    // A run still active (the window closed after the shutdown time-out) must
+    // not outlive the Player: its blocking FFmpeg calls are interrupted and
+    // its thread is waited for.
+    {
+        QMutexLocker lock(&m_mutex);
+        m_beingDestroyed = true;
+        if (m_jobThread)
+            requestStopLocked();
+    }
+    releaseFinishedJobThread();
+}
+
+void Player::releaseFinishedJobThread()
+{
+    // Once endRun has forgotten the thread, it only has to return from the run.
+    if (m_lastJobThread)
+        m_lastJobThread->wait();
+    m_lastJobThread.reset();
+}
+
+void Player::togglePlayPause(const QVariantMap &settings)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_jobThread) {
+        requestStopLocked();
+        lock.unlock();
+        emit dataChanged();
+        return;
+    }
+    lock.unlock();
+    releaseFinishedJobThread();
+    lock.relock();
+
+    applySettings(settings);
+    m_jobThread = QThread::create([this] { runStream(); });
+    m_lastJobThread.reset(m_jobThread);
+    m_status = Changing;
+    m_stopRequested = false;
+    m_jobThread->start(QThread::InheritPriority);
+    lock.unlock();
+    emit dataChanged();
+}
+
+void Player::shutdown()
+{
+    QTimer timer;
+    timer.setSingleShot(true);
+    QEventLoop loop;
+    // Connected before the run is looked at, so a run that ends in between
+    // is not taken for a time-out.
+    connect(this, &Player::hasShutdown, &loop, &QEventLoop::quit);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!m_jobThread)
+            return;
+        requestStopLocked();
+    }
+    timer.start(shutdownTimeoutMs);
+    loop.exec();
+    if (!timer.isActive())
+        LogsModel::log(QStringLiteral("Timeout while shuting down ffmpeg thread!"));
+}
