@@ -11,6 +11,12 @@ extern "C" {
 
 namespace {
 
+// FFmpeg's icecast protocol does not hand the interrupt callback on to the
+// connection beneath it, so a server that stops answering would block the run
+// for ever: it could not be stopped, nor its Player destroyed. The I/O time-out
+// is copied down to the connection and bounds every connect, read and write.
+constexpr const char *connectionTimeoutMicroseconds = "10000000";
+
 QByteArray utf8(const QString &text)
 {
     return text.toUtf8();
@@ -26,6 +32,7 @@ AVDictionary *connectionOptions(const Player &player)
     av_dict_set(&options, "ice_url", utf8(player.url()).constData(), 0);
     if (player.protocol() == QLatin1String("https"))
         av_dict_set(&options, "tls", "1", 0);
+    av_dict_set(&options, "rw_timeout", connectionTimeoutMicroseconds, 0);
     return options;
 }
 

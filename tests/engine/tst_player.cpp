@@ -25,12 +25,91 @@ private slots:
     void requestsAStop();
     void endsARun_data();
     void endsARun();
+    void takesTheSettingsMapApart_data();
+    void takesTheSettingsMapApart();
 
 private:
     std::unique_ptr<LogsModel> log;
 };
 
 namespace {
+
+// Every settings field of a player, by the key of the settings map it comes from.
+QVariantMap storedSettings(const Player &player)
+{
+    return {
+        {QStringLiteral("bitrate"), player.bitrate()},
+        {QStringLiteral("samplerate"), player.sampleRate()},
+        {QStringLiteral("user"), player.user()},
+        {QStringLiteral("password"), player.password()},
+        {QStringLiteral("hostname"), player.hostname()},
+        {QStringLiteral("port"), player.port()},
+        {QStringLiteral("protocol"), player.protocol()},
+        {QStringLiteral("mount"), player.mount()},
+        {QStringLiteral("name"), player.streamName()},
+        {QStringLiteral("description"), player.description()},
+        {QStringLiteral("genre"), player.genre()},
+        {QStringLiteral("url"), player.url()},
+        {QStringLiteral("index"), player.liveSourceIndex()},
+        {QStringLiteral("sourceName"), player.liveSourceName()},
+        {QStringLiteral("constants"), QStringList{player.formatName(), player.codecName(), player.contentType(),
+                                                  player.channelLayout()}},
+    };
+}
+
+const QVariantMap completeStream{
+    {QStringLiteral("bitrate"), QStringLiteral("128k")},
+    {QStringLiteral("samplerate"), 44100},
+    {QStringLiteral("user"), QStringLiteral("source")},
+    {QStringLiteral("password"), QStringLiteral(" secret ")},
+    {QStringLiteral("hostname"), QStringLiteral("ingest.invalid")},
+    {QStringLiteral("port"), 8000},
+    {QStringLiteral("protocol"), QStringLiteral("HTTP")},
+    {QStringLiteral("mount"), QStringLiteral("live")},
+    {QStringLiteral("name"), QStringLiteral("Station")},
+    {QStringLiteral("description"), QStringLiteral("All day")},
+    {QStringLiteral("genre"), QStringLiteral("Jazz")},
+    {QStringLiteral("url"), QStringLiteral("https://station.invalid/")},
+    {QStringLiteral("encoderIndex"), 1},
+    {QStringLiteral("bitrateIndex"), 12},
+};
+const QVariantMap completeSource{{QStringLiteral("index"), QStringLiteral("tone")},
+                                 {QStringLiteral("name"), QStringLiteral("Tone generator")}};
+const QStringList constants{QStringLiteral("mp3"), QStringLiteral("libmp3lame"), QStringLiteral("audio/mpeg"),
+                            QStringLiteral("stereo")};
+
+QVariantMap storedFromComplete()
+{
+    QVariantMap stored = completeStream;
+    stored.remove(QStringLiteral("encoderIndex"));
+    stored.remove(QStringLiteral("bitrateIndex"));
+    stored.insert(QStringLiteral("protocol"), QStringLiteral("http"));
+    stored.insert(QStringLiteral("index"), QStringLiteral("tone"));
+    stored.insert(QStringLiteral("sourceName"), QStringLiteral("Tone generator"));
+    stored.insert(QStringLiteral("constants"), constants);
+    return stored;
+}
+
+QVariantMap storedFromNothing()
+{
+    QVariantMap stored;
+    const QStringList texts{QStringLiteral("bitrate"), QStringLiteral("user"), QStringLiteral("password"),
+                            QStringLiteral("hostname"), QStringLiteral("protocol"), QStringLiteral("mount"),
+                            QStringLiteral("name"), QStringLiteral("description"), QStringLiteral("genre"),
+                            QStringLiteral("url"), QStringLiteral("index"), QStringLiteral("sourceName")};
+    for (const QString &key : texts)
+        stored.insert(key, QString());
+    stored.insert(QStringLiteral("samplerate"), 0);
+    stored.insert(QStringLiteral("port"), 0);
+    stored.insert(QStringLiteral("constants"), constants);
+    return stored;
+}
+
+QVariantMap withEntry(QVariantMap map, const QString &key, const QVariant &value)
+{
+    map.insert(key, value);
+    return map;
+}
 
 QString lastLogLine(const LogsModel &log)
 {
@@ -200,6 +279,58 @@ void TestPlayer::endsARun()
     QVERIFY(!player.isPlaying());
     QVERIFY(!player.isStopRequested());
     QCOMPARE(player.progressText(), QStringLiteral("left as it was"));
+}
+
+void TestPlayer::takesTheSettingsMapApart_data()
+{
+    QTest::addColumn<QVariantMap>("settings");
+    QTest::addColumn<QVariantMap>("stored");
+
+    const QString stream = QStringLiteral("stream");
+    const QString liveSource = QStringLiteral("liveSource");
+    const QVariantMap complete{{stream, completeStream}, {liveSource, completeSource}};
+
+    QTest::newRow("complete, extra keys ignored") << complete << storedFromComplete();
+    QTest::newRow("no maps") << QVariantMap() << storedFromNothing();
+    QTest::newRow("no stream map")
+        << QVariantMap{{liveSource, completeSource}}
+        << withEntry(withEntry(storedFromNothing(), QStringLiteral("index"), QStringLiteral("tone")),
+                     QStringLiteral("sourceName"), QStringLiteral("Tone generator"));
+    QTest::newRow("stream not a map")
+        << QVariantMap{{stream, QStringLiteral("text")}, {liveSource, completeSource}}
+        << withEntry(withEntry(storedFromNothing(), QStringLiteral("index"), QStringLiteral("tone")),
+                     QStringLiteral("sourceName"), QStringLiteral("Tone generator"));
+    const auto streamWith = [&](const QString &key, const QVariant &value) {
+        return QVariantMap{{stream, withEntry(completeStream, key, value)}, {liveSource, completeSource}};
+    };
+    QTest::newRow("port as text") << streamWith(QStringLiteral("port"), QStringLiteral("8000"))
+                                  << storedFromComplete();
+    QTest::newRow("port not a number") << streamWith(QStringLiteral("port"), QStringLiteral("abc"))
+                                       << withEntry(storedFromComplete(), QStringLiteral("port"), 0);
+    QTest::newRow("sample rate as text") << streamWith(QStringLiteral("samplerate"), QStringLiteral("22050"))
+                                         << withEntry(storedFromComplete(), QStringLiteral("samplerate"), 22050);
+    QTest::newRow("HTTPS") << streamWith(QStringLiteral("protocol"), QStringLiteral("HTTPS"))
+                           << withEntry(storedFromComplete(), QStringLiteral("protocol"), QStringLiteral("https"));
+    QTest::newRow("HtTpS") << streamWith(QStringLiteral("protocol"), QStringLiteral("HtTpS"))
+                           << withEntry(storedFromComplete(), QStringLiteral("protocol"), QStringLiteral("https"));
+    QTest::newRow("texts not trimmed") << streamWith(QStringLiteral("mount"), QStringLiteral(" /live "))
+                                       << withEntry(storedFromComplete(), QStringLiteral("mount"),
+                                                    QStringLiteral(" /live "));
+}
+
+void TestPlayer::takesTheSettingsMapApart()
+{
+    QFETCH(QVariantMap, settings);
+    QFETCH(QVariantMap, stored);
+
+    // A capture input that does not exist ends the run at once.
+    Player player;
+    player.setCaptureBackend({QStringLiteral("no-such-input"), QString()});
+    player.togglePlayPause(settings);
+    QCOMPARE(player.status(), int(Changing));
+    QTRY_COMPARE(player.status(), int(Error));
+    QCOMPARE(player.errorText(), QStringLiteral("Cannot find format no-such-input!"));
+    QCOMPARE(storedSettings(player), stored);
 }
 
 QTEST_GUILESS_MAIN(TestPlayer)
