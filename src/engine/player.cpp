@@ -53,54 +53,54 @@ bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
 void Player::setCaptureBackend(const CaptureBackend &backend)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_captureBackend = backend;
 }
 
 void Player::setOutputUrl(const QString &value)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_outputUrl = value;
 }
 
 void Player::setSong(const QString &value)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_song = value;
     emit dataChanged();
 }
 
 void Player::setProgressText(const QString &value)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_progressText = value;
     emit dataChanged();
 }
 
 void Player::setElapsed(double seconds)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_elapsed = seconds;
     emit dataChanged();
 }
 
 void Player::setLeftVolume(double level)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_leftVolume = meterValue(level);
     emit dataChanged();
 }
 
 void Player::setRightVolume(double level)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_rightVolume = meterValue(level);
     emit dataChanged();
 }
 
 void Player::setOnAir()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_playing = true;
     m_status = OnAir;
     emit dataChanged();
@@ -108,7 +108,7 @@ void Player::setOnAir()
 
 void Player::reportError(const QString &message)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_status = Error;
     m_errorText = message;
     LogsModel::log(message);
@@ -117,7 +117,7 @@ void Player::reportError(const QString &message)
 
 void Player::requestStop()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     requestStopLocked();
 }
 
@@ -130,7 +130,7 @@ void Player::requestStopLocked()
 
 void Player::endRun()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     // Called on the job thread itself, so the thread is still running here.
     if (m_jobThread && !m_jobThread->isFinished()) {
         m_jobThread->quit();

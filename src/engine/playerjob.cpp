@@ -18,7 +18,7 @@ Player::~Player()
     // not outlive the Player: its blocking FFmpeg calls are interrupted and
     // its thread is waited for.
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_beingDestroyed = true;
         if (m_jobThread)
             requestStopLocked();
@@ -36,7 +36,7 @@ void Player::releaseFinishedJobThread()
 
 void Player::togglePlayPause(const QVariantMap &settings)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (m_jobThread) {
         requestStopLocked();
         lock.unlock();
@@ -45,7 +45,7 @@ void Player::togglePlayPause(const QVariantMap &settings)
     }
     lock.unlock();
     releaseFinishedJobThread();
-    lock.relock();
+    lock.lock();
 
     applySettings(settings);
     m_jobThread = QThread::create([this] { runStream(); });
@@ -67,7 +67,7 @@ void Player::shutdown()
     connect(this, &Player::hasShutdown, &loop, &QEventLoop::quit);
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_jobThread)
             return;
         requestStopLocked();
