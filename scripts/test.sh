@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test. The tests start their
 # own Icecast and PulseAudio servers on loopback.
+# Extra arguments go to CMake; BUILD_DIR names the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_dir=${BUILD_DIR:-build}
 
 bash scripts/install-dependencies.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-cmake --build build
-ctest --test-dir build --output-on-failure
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+cmake --build "$build_dir"
+ctest --test-dir "$build_dir" --output-on-failure
