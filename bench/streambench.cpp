@@ -7,6 +7,7 @@
 #include "models/logsmodel.h"
 
 #include "icecastserver.h"
+#include "streamsettings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -55,27 +56,6 @@ QString sineSource(int seconds, bool paced)
 {
     const QString sine = QStringLiteral("sine=frequency=1000:sample_rate=48000:duration=%1").arg(seconds);
     return paced ? sine + QStringLiteral(",arealtime") : sine;
-}
-
-QVariantMap settings(const IcecastServer &icecast, const QString &source, const QString &mount)
-{
-    const QVariantMap stream{
-        {QStringLiteral("bitrate"), QString::fromLatin1(bitrate)},
-        {QStringLiteral("samplerate"), sampleRate},
-        {QStringLiteral("user"), icecast.sourceUser()},
-        {QStringLiteral("password"), icecast.sourcePassword()},
-        {QStringLiteral("hostname"), icecast.host()},
-        {QStringLiteral("port"), icecast.port()},
-        {QStringLiteral("protocol"), QStringLiteral("HTTP")},
-        {QStringLiteral("mount"), mount},
-        {QStringLiteral("name"), QStringLiteral("Tavolin Bench FM")},
-        {QStringLiteral("description"), QStringLiteral("Benchmark stream")},
-        {QStringLiteral("genre"), QStringLiteral("Test tones")},
-        {QStringLiteral("url"), QStringLiteral("http://radio.invalid/")},
-    };
-    const QVariantMap liveSource{{QStringLiteral("index"), source},
-                                 {QStringLiteral("name"), QStringLiteral("Tone generator")}};
-    return {{QStringLiteral("stream"), stream}, {QStringLiteral("liveSource"), liveSource}};
 }
 
 double cpuSeconds(const rusage &usage)
@@ -140,7 +120,7 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const QStrin
         QObject::connect(&player, &Player::hasShutdown, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
         timeout.start(seconds * 1000 + timeoutMarginMs);
-        player.togglePlayPause(settings(icecast, source, name));
+        player.togglePlayPause(streamSettings(icecast, source, name, sampleRate, QString::fromLatin1(bitrate)));
         loop.exec();
         // Nobody asked it to stop, so a run that ended Off read its source to the end.
         result.completed = timeout.isActive() && player.status() == Off;

@@ -1,7 +1,10 @@
 #include "logsmodel.h"
 
 #include <QDebug>
+#include <QThread>
+
 #include <mutex>
+#include <utility>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -14,19 +17,25 @@ constexpr int ffmpegLibraryLevel = AV_LOG_WARNING;
 constexpr int ffmpegLineSize = 1024;
 
 // The log's own lock. It makes the current-model pointer safe against a model
-// being destroyed while a worker thread logs, and keeps two threads from racing
-// on FFmpeg's prefix flag. It is held while a line is handed over, so a slot
-// connected to the model must not log. A std::mutex, whose hand-overs
-// ThreadSanitizer sees, which it cannot in Qt 5's contended QMutex.
+// being destroyed while another thread logs, and keeps two threads from racing
+// on FFmpeg's prefix flag. A std::mutex, whose hand-overs ThreadSanitizer
+// sees, which it cannot in Qt 5's contended QMutex.
 std::mutex logMutex;
 LogsModel *currentLogModel = nullptr;
 int ffmpegPrefixFlag = 1;
 
-// Called with logMutex held.
-void deliverLogEntry(const QString &entry)
+// Takes the held lock. Another thread's line is queued while the lock keeps
+// the model alive. On the model's own thread nobody else can destroy it, so
+// the lock is released first: the line is appended at once, and whatever
+// that triggers may log again.
+void deliverLogEntry(std::unique_lock<std::mutex> lock, const QString &entry)
 {
-    if (currentLogModel)
-        emit currentLogModel->newLogEntry(entry);
+    LogsModel *model = currentLogModel;
+    if (!model)
+        return;
+    if (model->thread() == QThread::currentThread())
+        lock.unlock();
+    emit model->newLogEntry(entry);
 }
 
 } // namespace
@@ -69,8 +78,7 @@ QVariant LogsModel::data(const QModelIndex &index, int role) const
 
 void LogsModel::log(const QString &message)
 {
-    std::lock_guard<std::mutex> lock(logMutex);
-    deliverLogEntry(message.trimmed());
+    deliverLogEntry(std::unique_lock<std::mutex>(logMutex), message.trimmed());
 }
 
 void LogsModel::onNewLogEntry(QString entry)
@@ -86,10 +94,10 @@ void ffmpegLogCallback(void *avcl, int level, const char *fmt, va_list vl)
 {
     if (level > ffmpegHighestLevel)
         return;
-    std::lock_guard<std::mutex> lock(logMutex);
+    std::unique_lock<std::mutex> lock(logMutex);
     if (!currentLogModel)
         return;
     char line[ffmpegLineSize];
     av_log_format_line2(avcl, level, fmt, vl, line, sizeof line, &ffmpegPrefixFlag);
-    deliverLogEntry(QString::fromUtf8(line).trimmed());
+    deliverLogEntry(std::move(lock), QString::fromUtf8(line).trimmed());
 }

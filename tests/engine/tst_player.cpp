@@ -15,10 +15,8 @@ private slots:
     void init();
     void cleanup();
 
-    void startsOffWithNothingShown();
     void convertsLevelsToMeterValues_data();
     void convertsLevelsToMeterValues();
-    void setsBothMetersFromLevels();
     void signalsEachStateChange();
     void reportsErrorsToTheLog();
     void requestsAStop_data();
@@ -128,21 +126,6 @@ void TestPlayer::cleanup()
     log.reset();
 }
 
-void TestPlayer::startsOffWithNothingShown()
-{
-    Player player;
-    QCOMPARE(player.status(), int(Off));
-    QCOMPARE(player.song(), QStringLiteral("--"));
-    QVERIFY(player.errorText().isEmpty());
-    QVERIFY(player.progressText().isEmpty());
-    QCOMPARE(player.elapsed(), 0.0);
-    QCOMPARE(player.leftVolume(), 0);
-    QCOMPARE(player.rightVolume(), 0);
-    QVERIFY(!player.isPlaying());
-    QVERIFY(!player.isStopRequested());
-    QVERIFY(player.outputUrl().isEmpty());
-}
-
 void TestPlayer::convertsLevelsToMeterValues_data()
 {
     QTest::addColumn<double>("level");
@@ -167,15 +150,6 @@ void TestPlayer::convertsLevelsToMeterValues()
     QFETCH(double, level);
     QFETCH(int, meter);
     QCOMPARE(Player::meterValue(level), meter);
-}
-
-void TestPlayer::setsBothMetersFromLevels()
-{
-    Player player;
-    player.setLeftVolume(-20.0);
-    player.setRightVolume(-10.0);
-    QCOMPARE(player.leftVolume(), 50);
-    QCOMPARE(player.rightVolume(), 75);
 }
 
 void TestPlayer::signalsEachStateChange()

@@ -1,10 +1,12 @@
 #include "engine/player.h"
 #include "models/logsmodel.h"
 
+#include "debugcapture.h"
 #include "httpget.h"
 #include "icecastserver.h"
 #include "mediaprobe.h"
 #include "pulseserver.h"
+#include "streamsettings.h"
 #include "waituntil.h"
 
 #include <QDir>
@@ -50,18 +52,6 @@ public:
     int changes = 0;
     int runsEnded = 0;
 };
-
-// Debug output of the log model (every appended line), kept for inspection.
-QStringList debugOutput;
-QtMessageHandler defaultMessageHandler = nullptr;
-
-void keepDebugOutput(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtDebugMsg)
-        debugOutput.append(message);
-    else
-        defaultMessageHandler(type, context, message);
-}
 
 QStringList threadNames()
 {
@@ -121,14 +111,14 @@ void TestPlayerStreaming::initTestCase()
 {
     QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
     QVERIFY2(pulse.start(), qPrintable(pulse.errorString()));
-    defaultMessageHandler = qInstallMessageHandler(keepDebugOutput);
+    captureDebugOutput();
 }
 
 void TestPlayerStreaming::init()
 {
     // The server frees a mount a moment after its source has gone.
     QVERIFY(mountIsFree());
-    debugOutput.clear();
+    capturedDebugOutput().clear();
     log = std::make_unique<LogsModel>();
 }
 
@@ -139,22 +129,7 @@ void TestPlayerStreaming::cleanup()
 
 QVariantMap TestPlayerStreaming::settings(const QString &source, int sampleRate, const QString &bitrate) const
 {
-    const QVariantMap stream{
-        {QStringLiteral("bitrate"), bitrate},
-        {QStringLiteral("samplerate"), sampleRate},
-        {QStringLiteral("user"), icecast.sourceUser()},
-        {QStringLiteral("password"), icecast.sourcePassword()},
-        {QStringLiteral("hostname"), icecast.host()},
-        {QStringLiteral("port"), icecast.port()},
-        {QStringLiteral("protocol"), QStringLiteral("HTTP")},
-        {QStringLiteral("mount"), QStringLiteral("live")},
-        {QStringLiteral("name"), QStringLiteral("Tavolin Test FM")},
-        {QStringLiteral("description"), QStringLiteral("Loopback test stream")},
-        {QStringLiteral("genre"), QStringLiteral("Test tones")},
-        {QStringLiteral("url"), QStringLiteral("http://radio.invalid/")},
-    };
-    const QVariantMap liveSource{{QStringLiteral("index"), source}, {QStringLiteral("name"), tone}};
-    return {{QStringLiteral("stream"), stream}, {QStringLiteral("liveSource"), liveSource}};
+    return streamSettings(icecast, source, QStringLiteral("live"), sampleRate, bitrate);
 }
 
 bool TestPlayerStreaming::mountIsFree() const
@@ -380,7 +355,7 @@ void TestPlayerStreaming::connectsWithAnyPrintablePassword()
 
     const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(password));
     const QString everything = shownTexts.join(QLatin1Char('\n')) + logLines().join(QLatin1Char('\n'))
-        + debugOutput.join(QLatin1Char('\n'));
+        + capturedDebugOutput().join(QLatin1Char('\n'));
     QVERIFY(logLines().filter(QStringLiteral("Output #0, mp3, to 'icecast://source:****@")).size() == 1);
     QVERIFY(!everything.contains(password));
     QVERIFY(!everything.contains(encoded));

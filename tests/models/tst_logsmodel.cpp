@@ -1,5 +1,7 @@
 #include "models/logsmodel.h"
 
+#include "debugcapture.h"
+
 #include <QAbstractItemModelTester>
 #include <QAtomicInt>
 #include <QSignalSpy>
@@ -12,6 +14,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -23,19 +26,6 @@ QStringList lines(const LogsModel &model)
 QString lastLine(const LogsModel &model)
 {
     return lines(model).constLast();
-}
-
-// Debug output echoed by the model, kept instead of printed: the tests append
-// thousands of lines.
-QStringList debugOutput;
-QtMessageHandler defaultMessageHandler = nullptr;
-
-void keepDebugOutput(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtDebugMsg)
-        debugOutput.append(message);
-    else
-        defaultMessageHandler(type, context, message);
 }
 
 // av_log with a va_list-free signature for the data-driven tests.
@@ -75,6 +65,7 @@ private slots:
     void dropsLinesLoggedWithoutAModel();
     void survivesDestructionWhileAWorkerLogs();
     void signalsOnceForEachAppendedLine();
+    void takesALineLoggedByItsOwnObserver();
     void echoesEachAppendedLineUnquoted();
 
 private:
@@ -84,12 +75,13 @@ private:
 
 void TestLogsModel::initTestCase()
 {
-    defaultMessageHandler = qInstallMessageHandler(keepDebugOutput);
+    // The tests append thousands of lines, each echoed to the debug output.
+    captureDebugOutput();
 }
 
 void TestLogsModel::init()
 {
-    debugOutput.clear();
+    capturedDebugOutput().clear();
     model = std::make_unique<ProbedLogsModel>();
     tester = std::make_unique<QAbstractItemModelTester>(model.get(),
                                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -106,7 +98,7 @@ void TestLogsModel::startsWithTheWelcomeLines()
     QCOMPARE(model->rowCount(), 1);
     QCOMPARE(model->data(model->index(0, 0)).toString(),
              QStringLiteral("Welcome to the Tavolin encoder!\nVersion: 1.1.0"));
-    QVERIFY(debugOutput.isEmpty());
+    QVERIFY(capturedDebugOutput().isEmpty());
 }
 
 void TestLogsModel::dataAnswersOnlyRowZeroDisplay_data()
@@ -268,7 +260,7 @@ void TestLogsModel::dropsLinesLoggedWithoutAModel()
     init();
     QCoreApplication::processEvents();
     QCOMPARE(lines(*model).size(), 2);
-    QVERIFY(debugOutput.isEmpty());
+    QVERIFY(capturedDebugOutput().isEmpty());
 }
 
 void TestLogsModel::survivesDestructionWhileAWorkerLogs()
@@ -314,11 +306,23 @@ void TestLogsModel::signalsOnceForEachAppendedLine()
     }
 }
 
+void TestLogsModel::takesALineLoggedByItsOwnObserver()
+{
+    // A view that logs when the log changes must not deadlock the main thread.
+    bool answered = false;
+    connect(model.get(), &QAbstractItemModel::dataChanged, this, [&answered] {
+        if (!std::exchange(answered, true))
+            LogsModel::log(QStringLiteral("answer"));
+    });
+    LogsModel::log(QStringLiteral("question"));
+    QCOMPARE(lines(*model).mid(2), QStringList({QStringLiteral("question"), QStringLiteral("answer")}));
+}
+
 void TestLogsModel::echoesEachAppendedLineUnquoted()
 {
     LogsModel::log(QStringLiteral("  say \"hello\"\tto \\ everyone \n"));
     av_log(nullptr, AV_LOG_WARNING, "ffmpeg says \"hi\"\n");
-    QCOMPARE(debugOutput, QStringList({QStringLiteral("say \"hello\"\tto \\ everyone"),
+    QCOMPARE(capturedDebugOutput(), QStringList({QStringLiteral("say \"hello\"\tto \\ everyone"),
                                        QStringLiteral("ffmpeg says \"hi\"")}));
 }
 
