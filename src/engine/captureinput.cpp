@@ -33,16 +33,10 @@ int openInput(PipelineContext &context)
     const QString sourceIndex = player.liveSourceIndex();
     const QString deviceUrl = backend.urlPrefix + sourceIndex;
 
-    AVDictionary *options = nullptr;
-    av_dict_set_int(&options, "channels", channelCount(player.channelLayout()), 0);
-    // The capture input chooses its own rate; the filter graph resamples.
-    av_dict_set_int(&options, "samplerate", player.sampleRate(), 0);
-
     static std::once_flag devicesRegistered;
     std::call_once(devicesRegistered, avdevice_register_all);
     const AVInputFormat *format = av_find_input_format(backend.formatName.toUtf8().constData());
     if (!format) {
-        av_dict_free(&options);
         player.reportError(QStringLiteral("Cannot find format ") + backend.formatName + QLatin1Char('!'));
         return -1;
     }
@@ -50,11 +44,15 @@ int openInput(PipelineContext &context)
     LogsModel::log(QStringLiteral("Opening device ") + player.liveSourceName() + QStringLiteral(" (")
                    + sourceIndex + QLatin1Char(')'));
     context.inputFormat = avformat_alloc_context();
-    if (!context.inputFormat) {
-        av_dict_free(&options);
+    if (!context.inputFormat)
         return AVERROR(ENOMEM);
-    }
     context.inputFormat->interrupt_callback = {interruptWhenOwnerDestroyed, context.owner};
+
+    AVDictionary *options = nullptr;
+    av_dict_set_int(&options, "channels", channelCount(player.channelLayout()), 0);
+    // An input that does not know an option ignores it: the capture input
+    // chooses its own rate, and the filter graph resamples.
+    av_dict_set_int(&options, "samplerate", player.sampleRate(), 0);
     int result = avformat_open_input(&context.inputFormat, deviceUrl.toUtf8().constData(), format, &options);
     av_dict_free(&options);
     if (result < 0) {

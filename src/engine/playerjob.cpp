@@ -15,8 +15,9 @@ constexpr int shutdownTimeoutMs = 2000;
 Player::~Player()
 {
     // A run still active (the window closed after the shutdown time-out) must
-    // not outlive the Player: its blocking FFmpeg calls are interrupted and
-    // its thread is waited for.
+    // not outlive the Player. FFmpeg calls that honour the interrupt callback
+    // give up at once, the server connection within its I/O time-out, and the
+    // thread is waited for.
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_beingDestroyed = true;
