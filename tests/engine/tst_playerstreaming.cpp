@@ -2,7 +2,6 @@
 #include "models/logsmodel.h"
 
 #include "debugcapture.h"
-#include "httpget.h"
 #include "icecastserver.h"
 #include "mediaprobe.h"
 #include "pulseserver.h"
@@ -12,7 +11,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -43,13 +41,11 @@ public:
         const QString progress = player.progressText();
         if (progressTexts.isEmpty() || progressTexts.constLast() != progress)
             progressTexts.append(progress);
-        ++changes;
     }
 
     Player &player;
     QList<int> statuses;
     QStringList progressTexts;
-    int changes = 0;
     int runsEnded = 0;
 };
 
