@@ -10,9 +10,15 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include <QElapsedTimer>
+
+#include <memory>
 #include <mutex>
 
 namespace {
+
+// How long the run waits on the device before it looks at the Player again.
+constexpr int deviceWaitMs = 100;
 
 int channelCount(const QString &layoutName)
 {
@@ -22,6 +28,21 @@ int channelCount(const QString &layoutName)
     const int channels = layout.nb_channels;
     av_channel_layout_uninit(&layout);
     return channels;
+}
+
+// The result of a step of opening the device. The device is given the
+// silence limit in all; a Player being destroyed does not wait for it.
+int waitForStep(PipelineContext &context, CaptureStep step, const QElapsedTimer &opening)
+{
+    for (;;) {
+        const std::optional<int> result = context.capture->waitForStep(step, deviceWaitMs);
+        if (result)
+            return *result;
+        if (context.owner->isBeingDestroyed())
+            return AVERROR_EXIT;
+        if (opening.hasExpired(captureSilenceLimitMs))
+            return captureSilentError;
+    }
 }
 
 } // namespace
@@ -43,28 +64,30 @@ int openInput(PipelineContext &context)
 
     LogsModel::log(QStringLiteral("Opening device ") + player.liveSourceName() + QStringLiteral(" (")
                    + sourceIndex + QLatin1Char(')'));
-    context.inputFormat = avformat_alloc_context();
-    if (!context.inputFormat)
-        return AVERROR(ENOMEM);
-    context.inputFormat->interrupt_callback = {interruptWhenOwnerDestroyed, context.owner};
-
     AVDictionary *options = nullptr;
     av_dict_set_int(&options, "channels", channelCount(player.channelLayout()), 0);
     // An input that does not know an option ignores it: the capture input
     // chooses its own rate, and the filter graph resamples.
     av_dict_set_int(&options, "samplerate", player.sampleRate(), 0);
-    int result = avformat_open_input(&context.inputFormat, deviceUrl.toUtf8().constData(), format, &options);
-    av_dict_free(&options);
+    QElapsedTimer opening;
+    opening.start();
+    context.capture = std::make_unique<CaptureReader>();
+    int result = context.capture->start(format, deviceUrl.toStdString(), options);
+    if (result >= 0)
+        result = waitForStep(context, CaptureStep::Open, opening);
     if (result < 0) {
-        player.reportError(QStringLiteral("Cannot open input source"));
+        if (result != captureSilentError)
+            player.reportError(QStringLiteral("Cannot open input source"));
         return result;
     }
 
-    result = avformat_find_stream_info(context.inputFormat, nullptr);
+    result = waitForStep(context, CaptureStep::FindStreamInfo, opening);
     if (result < 0) {
-        player.reportError(QStringLiteral("Cannot find stream information"));
+        if (result != captureSilentError)
+            player.reportError(QStringLiteral("Cannot find stream information"));
         return result;
     }
+    context.inputFormat = context.capture->input();
 
     const AVCodec *decoderCodec = nullptr;
     result = av_find_best_stream(context.inputFormat, AVMEDIA_TYPE_AUDIO, -1, -1, &decoderCodec, 0);

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "capturereader.h"
+
+#include <memory>
+
 extern "C" {
 struct AVCodecContext;
 struct AVFilterContext;
@@ -16,6 +20,9 @@ class Player;
 struct PipelineContext
 {
     Player *owner = nullptr;
+    // Opens, reads and closes the capture device on a thread of its own.
+    std::unique_ptr<CaptureReader> capture;
+    // The capture device's format context, lent by capture for the set-up.
     AVFormatContext *inputFormat = nullptr;
     AVFormatContext *outputFormat = nullptr;
     AVCodecContext *decoder = nullptr;
@@ -43,5 +50,6 @@ void closeOutput(PipelineContext &context);
 // Frees every object of the context that is set; safe on a zeroed context.
 void releasePipeline(PipelineContext &context);
 
-// Interrupts blocking FFmpeg calls once the owning Player is being destroyed.
+// Interrupts blocking FFmpeg calls of the run (not of the capture reader)
+// once the owning Player is being destroyed.
 int interruptWhenOwnerDestroyed(void *owner);

@@ -14,7 +14,8 @@ void releasePipeline(PipelineContext &context)
     context.sourceFilter = nullptr;
     context.sinkFilter = nullptr;
     avcodec_free_context(&context.decoder);
-    avformat_close_input(&context.inputFormat);
+    context.inputFormat = nullptr;
+    context.capture.reset();
     closeOutput(context);
     av_frame_free(&context.decodedFrame);
     av_frame_free(&context.filteredFrame);

@@ -5,7 +5,7 @@
 
 #include "models/logsmodel.h"
 
-#include <QThread>
+#include <QElapsedTimer>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,7 +19,9 @@ extern "C" {
 
 namespace {
 
-constexpr int readRetryMs = 100;
+// How long the loop waits for a packet before it looks at the stop request
+// again, so that a device that delivers nothing cannot hold up a stop.
+constexpr int packetWaitMs = 100;
 
 // Connects, opens the device, encoder and graph, and writes the stream
 // descriptions to the log; the password is not shown there.
@@ -73,16 +75,21 @@ int pumpAudio(PipelineContext &context)
     // which the muxer would report for every packet.
     int64_t encoderPts = 0;
 
+    // Only the capture reader touches the input from here on.
+    context.capture->startReading();
+    QElapsedTimer sinceAudio;
+    sinceAudio.start();
+
     for (;;) {
         if (!flushing) {
-            int result = av_read_frame(context.inputFormat, context.packet);
-            while (result == AVERROR(EAGAIN)) {
-                QThread::msleep(readRetryMs);
-                result = av_read_frame(context.inputFormat, context.packet);
-            }
-            if (result < 0)
+            int result = context.capture->nextPacket(context.packet, packetWaitMs);
+            if (result == AVERROR(EAGAIN)) {
+                if (sinceAudio.hasExpired(captureSilenceLimitMs))
+                    return captureSilentError;
+            } else if (result < 0) {
                 return result;
-            if (context.packet->stream_index == context.inputStreamIndex) {
+            } else if (context.packet->stream_index == context.inputStreamIndex) {
+                sinceAudio.restart();
                 if (firstPacket)
                     startPts = context.packet->pts;
                 else
@@ -172,8 +179,13 @@ int Player::runStream()
     // without a message of its own is still reported, so that a failed start
     // never shows "Off".
     const bool endOfStream = onAir && result == AVERROR_EOF;
-    if (result < 0 && !endOfStream && (onAir || status() != Error))
+    if (result == captureSilentError) {
+        reportError(QStringLiteral("No audio from the capture device for 10 s"));
+        // From here on it counts as the device's input failing.
+        result = AVERROR(EIO);
+    } else if (result < 0 && !endOfStream && (onAir || status() != Error)) {
         reportError(QStringLiteral("Error occurred: ") + ffmpegErrorText(result));
+    }
     if (result < 0)
         LogsModel::log(QStringLiteral("Streaming stopped: ") + ffmpegErrorText(result));
     releasePipeline(context);

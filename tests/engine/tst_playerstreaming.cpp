@@ -6,9 +6,9 @@
 #include "mediaprobe.h"
 #include "pulseserver.h"
 #include "streamsettings.h"
+#include "threadnames.h"
 #include "waituntil.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QtTest>
@@ -48,18 +48,6 @@ public:
     QStringList progressTexts;
     int runsEnded = 0;
 };
-
-QStringList threadNames()
-{
-    QStringList names;
-    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &task : tasks) {
-        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
-        if (comm.open(QIODevice::ReadOnly))
-            names << QString::fromUtf8(comm.readAll().trimmed());
-    }
-    return names;
-}
 
 const QString tone = QStringLiteral("Tone generator");
 const QString pacedSine = QStringLiteral("sine=frequency=1000:sample_rate=48000,arealtime");

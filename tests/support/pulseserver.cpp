@@ -29,11 +29,17 @@ bool PulseServer::start()
         QStringLiteral("--load=module-null-sink sink_name=silence"),
         QStringLiteral("--load=module-sine-source rate=%1 frequency=%2 source_name=%3")
             .arg(sineRate).arg(sineFrequency).arg(sourceName()),
+        QStringLiteral("--load=module-null-sink sink_name=out"),
+        QStringLiteral("--load=module-sine sink=out frequency=%1").arg(sineFrequency),
     };
     if (!m_process.start(QStringLiteral("pulseaudio"), arguments, false, environment))
         return false;
     qputenv("PULSE_SERVER", serverAddress().toUtf8());
-    if (!waitUntil(10000, [this] { return !m_process.isRunning() || sources().contains(sourceName()); })
+    const auto ready = [this] {
+        const QStringList names = sources();
+        return names.contains(sourceName()) && names.contains(monitorSourceName());
+    };
+    if (!waitUntil(10000, [&] { return !m_process.isRunning() || ready(); })
         || !m_process.isRunning()) {
         m_process.setErrorString(QStringLiteral("PulseAudio did not start: ") + m_process.output());
         m_process.stop();
@@ -48,26 +54,40 @@ void PulseServer::stop()
     qunsetenv("PULSE_SERVER");
 }
 
-QStringList PulseServer::sources() const
+std::optional<QByteArray> PulseServer::pactl(const QStringList &arguments) const
 {
     if (!QFileInfo::exists(socketPath()))
-        return {};
-    QProcess pactl;
+        return std::nullopt;
+    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("PULSE_SERVER"), serverAddress());
-    pactl.setProcessEnvironment(environment);
-    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")});
-    if (!pactl.waitForFinished(3000) || pactl.exitCode() != 0) {
-        pactl.kill();
-        pactl.waitForFinished(1000);
-        return {};
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(3000) || process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished(1000);
+        return std::nullopt;
     }
+    return process.readAllStandardOutput();
+}
+
+QStringList PulseServer::sources() const
+{
+    const std::optional<QByteArray> listing =
+        pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")});
     QStringList names;
-    const QList<QByteArray> lines = pactl.readAllStandardOutput().split('\n');
+    const QList<QByteArray> lines = listing.value_or(QByteArray()).split('\n');
     for (const QByteArray &line : lines) {
         const QList<QByteArray> columns = line.split('\t');
         if (columns.size() > 1)
             names << QString::fromUtf8(columns.at(1));
     }
     return names;
+}
+
+bool PulseServer::setOutputSuspended(bool suspended) const
+{
+    return pactl({QStringLiteral("suspend-sink"), QStringLiteral("out"),
+                  suspended ? QStringLiteral("1") : QStringLiteral("0")})
+        .has_value();
 }

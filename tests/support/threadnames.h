@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QStringList>
+
+// The names of this process's threads, as the system lists them.
+QStringList threadNames();
