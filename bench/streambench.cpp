@@ -1,12 +1,14 @@
 // What streaming costs the engine in CPU time and memory, next to the ffmpeg
-// command line doing the same work: the same lavfi sine, filter graph, MP3
-// encoder and bit rate, sent to the same private Icecast server on 127.0.0.1.
+// command line doing the same work: the same lavfi sine (or live PulseAudio
+// device), filter graph, MP3 encoder and bit rate, sent to the same private
+// Icecast server on 127.0.0.1.
 
 #include "engine/icecasturl.h"
 #include "engine/player.h"
 #include "models/logsmodel.h"
 
 #include "icecastserver.h"
+#include "pulseserver.h"
 #include "streamsettings.h"
 
 #include <QCommandLineParser>
@@ -41,6 +43,15 @@ const char engineGraph[] = "aformat=sample_fmts=s32p:channel_layouts=stereo,"
 // Allowed beyond the audio's own length: connecting, and a busy machine.
 constexpr int timeoutMarginMs = 30000;
 
+// Where a run's audio comes from: a lavfi source that ends by itself, or a
+// live capture device that the run stops after its seconds.
+struct Capture
+{
+    QString format;
+    QString source;
+    bool live = false;
+};
+
 struct Result
 {
     QString name;
@@ -52,10 +63,10 @@ struct Result
     long changes = -1; // dataChanged emissions; none for the command line
 };
 
-QString sineSource(int seconds, bool paced)
+Capture sineSource(int seconds, bool paced)
 {
     const QString sine = QStringLiteral("sine=frequency=1000:sample_rate=48000:duration=%1").arg(seconds);
-    return paced ? sine + QStringLiteral(",arealtime") : sine;
+    return {QStringLiteral("lavfi"), paced ? sine + QStringLiteral(",arealtime") : sine};
 }
 
 double cpuSeconds(const rusage &usage)
@@ -99,7 +110,7 @@ void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString
         std::fprintf(stderr, "%s\n", qUtf8Printable(message));
 }
 
-Result runEngine(const QString &name, const IcecastServer &icecast, const QString &source, int seconds)
+Result runEngine(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
 {
     Result result{name};
     result.audioSeconds = seconds;
@@ -110,20 +121,27 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const QStrin
     wall.start();
     {
         Player player;
-        player.setCaptureBackend({QStringLiteral("lavfi"), QString()});
+        player.setCaptureBackend({capture.format, QString()});
         // Emitted with the Player's mutex held, often on the job thread: only counted.
         QObject::connect(&player, &Player::dataChanged, &player, [&changes] { ++changes; },
                          Qt::DirectConnection);
         QEventLoop loop;
         QTimer timeout;
         timeout.setSingleShot(true);
+        const QVariantMap settings =
+            streamSettings(icecast, capture.source, name, sampleRate, QString::fromLatin1(bitrate));
+        QTimer stop;
+        stop.setSingleShot(true);
+        QObject::connect(&stop, &QTimer::timeout, &player, [&] { player.togglePlayPause(settings); });
         QObject::connect(&player, &Player::hasShutdown, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
         timeout.start(seconds * 1000 + timeoutMarginMs);
-        player.togglePlayPause(streamSettings(icecast, source, name, sampleRate, QString::fromLatin1(bitrate)));
+        player.togglePlayPause(settings);
+        if (capture.live)
+            stop.start(seconds * 1000);
         loop.exec();
-        // Nobody asked it to stop, so a run that ended Off read its source to the end.
-        result.completed = timeout.isActive() && player.status() == Off;
+        // A run that ended Off read its source to the end, or a live one until its stop.
+        result.completed = timeout.isActive() && player.status() == Off && !stop.isActive();
         if (!result.completed) {
             std::fprintf(stderr, "%s: did not run to the end: %s\n", qUtf8Printable(name),
                          qUtf8Printable(player.errorText()));
@@ -137,14 +155,16 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const QStrin
     return result;
 }
 
-Result runFfmpeg(const QString &name, const IcecastServer &icecast, const QString &source, int seconds)
+Result runFfmpeg(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
 {
     const QString url =
         icecastUrl(icecast.sourceUser(), icecast.sourcePassword(), icecast.host(), icecast.port(), name);
-    const QList<QByteArray> arguments{"ffmpeg", "-hide_banner", "-nostats", "-nostdin", "-loglevel", "error",
-                                      "-f", "lavfi", "-i", source.toUtf8(), "-af", engineGraph,
-                                      "-c:a", "libmp3lame", "-b:a", bitrate, "-content_type", "audio/mpeg",
-                                      "-f", "mp3", url.toUtf8()};
+    QList<QByteArray> arguments{"ffmpeg", "-hide_banner", "-nostats", "-nostdin", "-loglevel", "error",
+                                "-f", capture.format.toUtf8(), "-i", capture.source.toUtf8(), "-af", engineGraph,
+                                "-c:a", "libmp3lame", "-b:a", bitrate, "-content_type", "audio/mpeg"};
+    if (capture.live)
+        arguments << "-t" << QByteArray::number(seconds);
+    arguments << "-f" << "mp3" << url.toUtf8();
     std::vector<char *> argv;
     for (const QByteArray &argument : arguments)
         argv.push_back(const_cast<char *>(argument.constData()));
@@ -221,8 +241,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Streams a sine tone through the engine and through the ffmpeg command line to a private "
-        "Icecast server on 127.0.0.1, and prints the CPU time and peak memory of each."));
+        "Streams a sine tone, and a live PulseAudio device, through the engine and through the ffmpeg "
+        "command line to a private Icecast server on 127.0.0.1, and prints the CPU time and peak memory "
+        "of each."));
     parser.addHelpOption();
     const QCommandLineOption unpacedOption(QStringLiteral("unpaced"),
                                            QStringLiteral("Seconds of audio generated as fast as possible (60)."),
@@ -230,11 +251,16 @@ int main(int argc, char *argv[])
     const QCommandLineOption pacedOption(QStringLiteral("paced"),
                                          QStringLiteral("Seconds of audio paced like a capture device (20)."),
                                          QStringLiteral("seconds"), QStringLiteral("20"));
-    parser.addOptions({unpacedOption, pacedOption});
+    const QCommandLineOption liveOption(QStringLiteral("live"),
+                                        QStringLiteral("Seconds of audio from a live PulseAudio device (20)."),
+                                        QStringLiteral("seconds"), QStringLiteral("20"));
+    parser.addOptions({unpacedOption, pacedOption, liveOption});
     parser.process(app);
     int unpacedSeconds = 0;
     int pacedSeconds = 0;
-    if (!readSeconds(parser, unpacedOption, unpacedSeconds) || !readSeconds(parser, pacedOption, pacedSeconds))
+    int liveSeconds = 0;
+    if (!readSeconds(parser, unpacedOption, unpacedSeconds) || !readSeconds(parser, pacedOption, pacedSeconds)
+        || !readSeconds(parser, liveOption, liveSeconds))
         return 2;
 
     qInstallMessageHandler(dropDebugMessages);
@@ -245,23 +271,34 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "Icecast: %s\n", qUtf8Printable(icecast.errorString()));
         return 1;
     }
+    // Both sides find it through PULSE_SERVER, which start() sets.
+    PulseServer pulse;
+    if (!pulse.start()) {
+        std::fprintf(stderr, "PulseAudio: %s\n", qUtf8Printable(pulse.errorString()));
+        return 1;
+    }
 
-    const QString unpaced = sineSource(unpacedSeconds, false);
-    const QString paced = sineSource(pacedSeconds, true);
+    const Capture unpaced = sineSource(unpacedSeconds, false);
+    const Capture paced = sineSource(pacedSeconds, true);
+    const Capture live{QStringLiteral("pulse"), pulse.monitorSourceName(), true};
     const Result engineUnpaced = runEngine(QStringLiteral("engine-unpaced"), icecast, unpaced, unpacedSeconds);
     const Result ffmpegUnpaced = runFfmpeg(QStringLiteral("ffmpeg-unpaced"), icecast, unpaced, unpacedSeconds);
     const Result enginePaced = runEngine(QStringLiteral("engine-paced"), icecast, paced, pacedSeconds);
     const Result ffmpegPaced = runFfmpeg(QStringLiteral("ffmpeg-paced"), icecast, paced, pacedSeconds);
+    const Result engineLive = runEngine(QStringLiteral("engine-live"), icecast, live, liveSeconds);
+    const Result ffmpegLive = runFfmpeg(QStringLiteral("ffmpeg-live"), icecast, live, liveSeconds);
+    pulse.stop();
     icecast.stop();
 
     std::printf("%-16s %7s %8s %8s %12s %9s %10s %10s\n", "run", "audio s", "wall s", "CPU s", "CPU s/aud min",
                 "peak MiB", "chg/aud s", "chg/wall s");
-    for (const Result &result : {engineUnpaced, ffmpegUnpaced, enginePaced, ffmpegPaced})
+    for (const Result &result : {engineUnpaced, ffmpegUnpaced, enginePaced, ffmpegPaced, engineLive, ffmpegLive})
         printResult(result);
     printRatio(engineUnpaced, ffmpegUnpaced);
     printRatio(enginePaced, ffmpegPaced);
+    printRatio(engineLive, ffmpegLive);
 
     const bool completed = engineUnpaced.completed && ffmpegUnpaced.completed && enginePaced.completed
-        && ffmpegPaced.completed;
+        && ffmpegPaced.completed && engineLive.completed && ffmpegLive.completed;
     return completed ? 0 : 1;
 }

@@ -17,9 +17,6 @@ extern "C" {
 
 namespace {
 
-// How long the run waits on the device before it looks at the Player again.
-constexpr int deviceWaitMs = 100;
-
 int channelCount(const QString &layoutName)
 {
     AVChannelLayout layout{};
@@ -35,7 +32,7 @@ int channelCount(const QString &layoutName)
 int waitForStep(PipelineContext &context, CaptureStep step, const QElapsedTimer &opening)
 {
     for (;;) {
-        const std::optional<int> result = context.capture->waitForStep(step, deviceWaitMs);
+        const std::optional<int> result = context.capture->waitForStep(step, captureWaitMs);
         if (result)
             return *result;
         if (context.owner->isBeingDestroyed())

@@ -18,8 +18,11 @@ constexpr std::chrono::milliseconds readRetryDelay(100);
 // How long letting go of the device waits for the thread.
 constexpr std::chrono::milliseconds releaseWait(100);
 // Packets read ahead of the run. When the run falls behind the thread waits,
-// and the device buffers (and drops) as it did before it had a thread.
+// and the device buffers (and drops) as it did before it had a thread. It
+// waits until half the queue has been taken: an input faster than the run
+// (a file, lavfi) then wakes it once for many packets, not for each one.
 constexpr std::size_t queueCapacity = 16;
+constexpr std::size_t queueRefillMark = queueCapacity / 2;
 
 } // namespace
 
@@ -78,11 +81,12 @@ bool waitForReading(CaptureHandOver &handOver)
     return !handOver.released;
 }
 
-// Waits while the queue is full, until there is room or the run lets go.
+// Waits while the queue is full, until it is half empty or the run lets go.
 void queuePacket(CaptureHandOver &handOver, AVPacket *packet)
 {
     std::unique_lock<std::mutex> lock(handOver.mutex);
-    handOver.changed.wait(lock, [&] { return handOver.count < queueCapacity || handOver.released; });
+    if (handOver.count == queueCapacity)
+        handOver.changed.wait(lock, [&] { return handOver.count <= queueRefillMark || handOver.released; });
     if (handOver.released) {
         av_packet_unref(packet);
         return;
@@ -212,8 +216,9 @@ int CaptureReader::nextPacket(AVPacket *packet, int waitMs)
     av_packet_move_ref(packet, handOver.packets[handOver.first]);
     handOver.first = (handOver.first + 1) % queueCapacity;
     --handOver.count;
+    const bool refill = handOver.count == queueRefillMark;
     lock.unlock();
-    // The thread may be waiting for room.
-    handOver.changed.notify_all();
+    if (refill)
+        handOver.changed.notify_all();
     return 0;
 }

@@ -15,6 +15,9 @@ struct AVInputFormat;
 struct AVPacket;
 struct CaptureHandOver;
 
+// How long the run waits on the capture thread at a time, before it looks at
+// the Player again: a device that delivers nothing cannot hold up a stop.
+constexpr int captureWaitMs = 100;
 // A capture device that delivers nothing for this long ends the run.
 constexpr int captureSilenceLimitMs = 10000;
 // The code for that end; FFmpeg never returns it.

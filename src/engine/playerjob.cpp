@@ -16,8 +16,9 @@ Player::~Player()
 {
     // A run still active (the window closed after the shutdown time-out) must
     // not outlive the Player. FFmpeg calls that honour the interrupt callback
-    // give up at once, the server connection within its I/O time-out, and the
-    // thread is waited for.
+    // give up at once, the server connection within its I/O time-out, a
+    // capture device that delivers nothing is left to the capture thread, and
+    // the job thread is waited for.
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_beingDestroyed = true;

@@ -19,10 +19,6 @@ extern "C" {
 
 namespace {
 
-// How long the loop waits for a packet before it looks at the stop request
-// again, so that a device that delivers nothing cannot hold up a stop.
-constexpr int packetWaitMs = 100;
-
 // Connects, opens the device, encoder and graph, and writes the stream
 // descriptions to the log; the password is not shown there.
 int setUpPipeline(PipelineContext &context)
@@ -82,7 +78,7 @@ int pumpAudio(PipelineContext &context)
 
     for (;;) {
         if (!flushing) {
-            int result = context.capture->nextPacket(context.packet, packetWaitMs);
+            int result = context.capture->nextPacket(context.packet, captureWaitMs);
             if (result == AVERROR(EAGAIN)) {
                 if (sinceAudio.hasExpired(captureSilenceLimitMs))
                     return captureSilentError;
