@@ -55,6 +55,7 @@ public:
     QString description() const;
     QString genre() const;
     QString url() const;
+    QString certificateFile() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
@@ -119,6 +120,7 @@ private:
     QString m_description;
     QString m_genre;
     QString m_url;
+    QString m_certificateFile;
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;
