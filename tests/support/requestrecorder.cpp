@@ -22,7 +22,10 @@ void RequestRecorder::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
-    connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QSslSocket::disconnected, this, [this, socket] {
+        ++m_closedConnections;
+        socket->deleteLater();
+    });
     connect(socket, &QSslSocket::encrypted, this, [this] { ++m_handshakes; });
     connect(socket, &QSslSocket::readyRead, this, [this, socket] {
         const bool headerWasComplete = m_received.contains("\r\n\r\n");
