@@ -94,6 +94,7 @@ Window {
                                 model: 2
 
                                 Column {
+                                    objectName: index === 0 ? "leftMeterColumn" : "rightMeterColumn"
                                     x: index * 9
                                     width: 9
                                     padding: 2
@@ -103,6 +104,7 @@ Window {
                                         model: 39
 
                                         Rectangle {
+                                            objectName: "segment"
                                             width: 5
                                             height: 2
                                             color: index < 5 ? "#FF0000" : index < 15 ? "#FFFF00" : "#00FF00"
