@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include <memory>
+
 bool IcecastProxy::listen(quint16 serverPort)
 {
     m_serverPort = serverPort;
@@ -16,8 +18,7 @@ void IcecastProxy::accept()
 {
     while (QTcpSocket *client = m_server.nextPendingConnection()) {
         client->setParent(this);
-        auto *buffer = new QByteArray;
-        connect(client, &QObject::destroyed, this, [buffer] { delete buffer; });
+        auto buffer = std::make_shared<QByteArray>();
         auto headReader = std::make_shared<QMetaObject::Connection>();
         *headReader = connect(client, &QTcpSocket::readyRead, this, [this, client, buffer, headReader] {
             buffer->append(client->readAll());
