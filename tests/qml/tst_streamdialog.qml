@@ -64,16 +64,7 @@ DocumentTestCase {
             compare(child(data.field).text, String(data.stored));
     }
 
-    function test_freshStore() {
-        openStreamDialog();
-        var stream = child("streamSettings");
-        compare([stream.bitrate, stream.bitrateIndex, stream.samplerate, stream.samplerateIndex], ["128k", 12, 44100, 4]);
-        compare(child("streamSettingsBitrate").currentText, "128k");
-        compare(child("streamSettingsSamplerate").currentText, "44100");
-        compare(child("streamSettingsHostname").text, "localhost");
-        compare(child("streamSettingsPort").text, "8000");
-    }
-
+    // On a fresh store: the defaults stay, and the fields show them again.
     function test_cancelRestores() {
         openStreamDialog();
         var stream = child("streamSettings");
@@ -83,7 +74,8 @@ DocumentTestCase {
         child("streamSettingsBitrate").currentIndex = 17;
         press(DialogButtonBox.Cancel);
 
-        compare([stream.name, stream.port, stream.mount, stream.bitrate, stream.bitrateIndex], ["", 8000, "live", "128k", 12]);
+        compare([stream.name, stream.hostname, stream.port, stream.mount, stream.bitrate, stream.bitrateIndex,
+                 stream.samplerate, stream.samplerateIndex], ["", "localhost", 8000, "live", "128k", 12, 44100, 4]);
         compare(child("streamSettingsName").text, "");
         compare(child("streamSettingsPort").text, "8000");
         compare(child("streamSettingsMount").text, "live");
