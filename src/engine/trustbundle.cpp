@@ -9,27 +9,29 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
-int readCertificateFile(const QString &path, QList<QSslCertificate> &certificates)
+int readTrustedAuthorities(const QString &certificateFile, QList<QSslCertificate> &authorities)
 {
-    QFile file(path);
+    QFile file(certificateFile);
     if (!file.open(QIODevice::ReadOnly))
         return file.exists() ? AVERROR(EACCES) : AVERROR(ENOENT);
-    certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
-    return certificates.isEmpty() ? AVERROR_INVALIDDATA : 0;
+    const QList<QSslCertificate> certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+    if (certificates.isEmpty())
+        return AVERROR_INVALIDDATA;
+    authorities = QSslConfiguration::systemCaCertificates() + certificates;
+    return 0;
 }
 
 int writeTrustBundle(const QString &certificateFile, QTemporaryFile &bundle)
 {
-    QList<QSslCertificate> certificates;
-    const int result = readCertificateFile(certificateFile, certificates);
+    QList<QSslCertificate> authorities;
+    const int result = readTrustedAuthorities(certificateFile, authorities);
     if (result < 0)
         return result;
     bundle.setFileTemplate(QDir::tempPath() + QStringLiteral("/tavolin-trust-XXXXXX.pem"));
     if (!bundle.open())
         return AVERROR(EIO);
-    const QList<QSslCertificate> trusted = QSslConfiguration::systemCaCertificates() + certificates;
-    for (const QSslCertificate &certificate : trusted) {
-        if (bundle.write(certificate.toPem()) < 0)
+    for (const QSslCertificate &authority : authorities) {
+        if (bundle.write(authority.toPem()) < 0)
             return AVERROR(EIO);
     }
     bundle.close();

@@ -6,14 +6,14 @@
 
 class QTemporaryFile;
 
-// What a stream's verified TLS connections trust: the system's certificate
-// authorities and the certificates of the stream's optional PEM file.
+// What a stream's verified TLS connections trust when it names a certificate
+// file: the system's certificate authorities and the file's certificates.
+// Without a file the system's authorities alone.
 
-// Reads the certificates of a PEM file: 0, or a negative FFmpeg error code
-// when the file cannot be read or holds no certificate.
-int readCertificateFile(const QString &path, QList<QSslCertificate> &certificates);
+// Reads that trust: 0, or a negative FFmpeg error code when the PEM file
+// cannot be read or holds no certificate.
+int readTrustedAuthorities(const QString &certificateFile, QList<QSslCertificate> &authorities);
 
-// Writes the system's authorities and the certificates of certificateFile
-// into bundle as one PEM file, for a TLS layer that trusts either its system
-// store or one file: 0, or a negative FFmpeg error code.
+// Writes that trust into bundle as one PEM file, for a TLS layer that trusts
+// either its system store or one file: 0, or a negative FFmpeg error code.
 int writeTrustBundle(const QString &certificateFile, QTemporaryFile &bundle);

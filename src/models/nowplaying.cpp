@@ -2,12 +2,14 @@
 // the server's metadata interface while the stream is on air.
 #include "playermodel.h"
 
+#include "engine/trustbundle.h"
 #include "models/logsmodel.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QTextStream>
 #include <QUrl>
 
@@ -16,6 +18,18 @@ namespace {
 // Like the stream's connection: a server that accepts and never answers must
 // not leave the request (and its manager) hanging for ever.
 constexpr int metadataTimeoutMs = 10000;
+
+// The request trusts what the stream's connection trusts. A file that can no
+// longer be read leaves the system's authorities alone: verification stays on.
+void trustAsTheStream(QNetworkRequest &request, const QString &certificateFile)
+{
+    QList<QSslCertificate> authorities;
+    if (certificateFile.isEmpty() || readTrustedAuthorities(certificateFile, authorities) < 0)
+        return;
+    QSslConfiguration configuration = request.sslConfiguration();
+    configuration.setCaCertificates(authorities);
+    request.setSslConfiguration(configuration);
+}
 
 QNetworkRequest metadataRequest(const Player &player, const QString &metadata)
 {
@@ -29,6 +43,7 @@ QNetworkRequest metadataRequest(const Player &player, const QString &metadata)
     const QByteArray credentials = (player.user() + QLatin1Char(':') + player.password()).toUtf8();
     request.setRawHeader("Authorization", "Basic " + credentials.toBase64());
     request.setTransferTimeout(metadataTimeoutMs);
+    trustAsTheStream(request, player.certificateFile());
     return request;
 }
 

@@ -4,7 +4,10 @@
 #include "debugcapture.h"
 #include "icecastproxy.h"
 #include "icecastserver.h"
+#include "requestrecorder.h"
 #include "streamsettings.h"
+#include "tcpforwarder.h"
+#include "testcertificate.h"
 #include "waituntil.h"
 
 #include <QtTest>
@@ -36,6 +39,8 @@ private slots:
     void sendsTheRequestOfTheRunOnAir();
     void failedUpdateKeepsTheStreamGoing_data();
     void failedUpdateKeepsTheStreamGoing();
+    void titleOverHttpsGoesToAVerifiedServerOnly_data();
+    void titleOverHttpsGoesToAVerifiedServerOnly();
 
 private:
     void goOnAir();
@@ -147,6 +152,62 @@ void TestNowPlaying::failedUpdateKeepsTheStreamGoing()
     const double elapsed = model->engine().elapsed();
     QVERIFY(waitUntil(5000, [&] { return model->engine().elapsed() > elapsed + 0.5; }));
     QTRY_COMPARE(model->findChildren<QObject *>().size(), 0);
+}
+
+void TestNowPlaying::titleOverHttpsGoesToAVerifiedServerOnly_data()
+{
+    QTest::addColumn<bool>("trusted");
+    QTest::newRow("trusted through the certificate file") << true;
+    QTest::newRow("untrusted server") << false;
+}
+
+void TestNowPlaying::titleOverHttpsGoesToAVerifiedServerOnly()
+{
+    QFETCH(bool, trusted);
+    TestCertificate certificate;
+    TestCertificate impostorCertificate;
+    QVERIFY2(certificate.generate(QStringLiteral("localhost")), qPrintable(certificate.errorString()));
+    QVERIFY2(impostorCertificate.generate(QStringLiteral("localhost")), qPrintable(impostorCertificate.errorString()));
+    IcecastServer server;
+    server.setTlsCertificate(certificate);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    // The stream goes through the door to the server; the title, when the
+    // server is not trusted, to an impostor with a certificate of its own.
+    TcpForwarder door;
+    QVERIFY(door.listen(server.port()));
+    RequestRecorder impostor;
+    QVERIFY(impostor.start(&impostorCertificate));
+
+    QVariantMap settings = streamSettings(server, pacedSine, QStringLiteral("tls"));
+    QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
+    stream.insert(QStringLiteral("protocol"), QStringLiteral("HTTPS"));
+    stream.insert(QStringLiteral("certificateFile"), certificate.certificateFile());
+    stream.insert(QStringLiteral("port"), door.port());
+    settings.insert(QStringLiteral("stream"), stream);
+    model->togglePlayPause(settings);
+    QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::StatusRole).toString(), QStringLiteral("On Air"), 20000);
+    if (!trusted)
+        door.setTargetPort(impostor.serverPort());
+
+    model->metadataUpdate(QStringLiteral("Artist - Title"));
+    if (trusted) {
+        QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::SongRole).toString(), QStringLiteral("Artist - Title"), 10000);
+        QVERIFY(waitUntil(10000, [&] {
+            return server.mountStatus(QStringLiteral("/tls")).value(QStringLiteral("title")).toString()
+                == QLatin1String("Artist - Title");
+        }));
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::StatusRole).toString(), QStringLiteral("Error"), 15000);
+        const QString position = role(*model, PlayerModel::PositionRole).toString();
+        QVERIFY2(position.startsWith(QStringLiteral("Error while updating metadata: ")), qPrintable(position));
+        QCOMPARE(role(*model, PlayerModel::SongRole).toString(), QStringLiteral("--"));
+        QVERIFY(waitUntil(5000, [&] { return impostor.closedConnections() == 1; }));
+        QCOMPARE(impostor.received(), QByteArray());
+    }
+    const double elapsed = model->engine().elapsed();
+    QVERIFY(waitUntil(5000, [&] { return model->engine().elapsed() > elapsed + 0.5; }));
+    QCOMPARE(role(*model, PlayerModel::IsPlayingRole).toBool(), true);
+    model->shutdown();
 }
 
 QTEST_GUILESS_MAIN(TestNowPlaying)
