@@ -72,7 +72,10 @@ bool IcecastServer::start()
             || httpGet(url(QStringLiteral("/status-json.xsl")), 1000, {}, {}, m_tlsTrust).status == 200;
     });
     if (!answered || !m_process.isRunning()) {
-        m_process.setErrorString(QStringLiteral("Icecast did not answer: ") + m_process.output());
+        QFile errorLog(m_process.folder() + QStringLiteral("/error.log"));
+        errorLog.open(QIODevice::ReadOnly);
+        m_process.setErrorString(QStringLiteral("Icecast did not answer: ") + m_process.output()
+                                 + QString::fromLocal8Bit(errorLog.readAll().right(2000)));
         m_process.stop();
         return false;
     }
@@ -103,8 +106,12 @@ QUrl IcecastServer::url(const QString &path) const
 
 QJsonObject IcecastServer::mountStatus(const QString &mount) const
 {
-    const HttpReply reply = httpGet(url(QStringLiteral("/status-json.xsl")), 5000, {}, {}, m_tlsTrust);
-    const QJsonValue source = QJsonDocument::fromJson(reply.body).object()
+    // Icecast now and then answers quick successive queries with a status that
+    // lacks part of its JSON, and over TLS refuses a handshake; both are asked again.
+    QJsonDocument status;
+    for (int attempt = 0; attempt < 10 && status.isNull(); ++attempt)
+        status = QJsonDocument::fromJson(httpGet(url(QStringLiteral("/status-json.xsl")), 5000, {}, {}, m_tlsTrust).body);
+    const QJsonValue source = status.object()
                                   .value(QStringLiteral("icestats")).toObject()
                                   .value(QStringLiteral("source"));
     // One live mount is an object, several are an array.

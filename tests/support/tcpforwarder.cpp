@@ -9,10 +9,7 @@ namespace {
 void pipe(QTcpSocket *from, QTcpSocket *to)
 {
     QObject::connect(from, &QTcpSocket::readyRead, to, [from, to] { to->write(from->readAll()); });
-    QObject::connect(from, &QTcpSocket::disconnected, to, [from, to] {
-        to->write(from->readAll());
-        to->disconnectFromHost();
-    });
+    QObject::connect(from, &QTcpSocket::disconnected, to, &QTcpSocket::disconnectFromHost);
 }
 
 } // namespace
