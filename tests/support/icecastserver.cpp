@@ -107,7 +107,7 @@ QUrl IcecastServer::url(const QString &path) const
 QJsonObject IcecastServer::mountStatus(const QString &mount) const
 {
     // Icecast now and then answers quick successive queries with a status that
-    // lacks part of its JSON, and over TLS refuses a handshake; both are asked again.
+    // lacks part of its JSON, and over TLS refuses a handshake: asked again.
     QJsonDocument status;
     for (int attempt = 0; attempt < 10 && status.isNull(); ++attempt)
         status = QJsonDocument::fromJson(httpGet(url(QStringLiteral("/status-json.xsl")), 5000, {}, {}, m_tlsTrust).body);
@@ -126,5 +126,9 @@ QJsonObject IcecastServer::mountStatus(const QString &mount) const
 
 QByteArray IcecastServer::listen(const QString &mount, int durationMs) const
 {
-    return httpReceive(url(mount), durationMs, m_tlsTrust);
+    // Over TLS Icecast now and then refuses a handshake; the listener tries again.
+    QByteArray received;
+    for (int attempt = 0; attempt < 3 && received.isEmpty(); ++attempt)
+        received = httpReceive(url(mount), durationMs, m_tlsTrust);
+    return received;
 }
