@@ -18,7 +18,8 @@ namespace {
 // FFmpeg's icecast protocol does not hand the interrupt callback on to the
 // connection beneath it, so a server that stops answering would block the run
 // for ever: it could not be stopped, nor its Player destroyed. The I/O time-out
-// is copied down to the connection and bounds every connect, read and write.
+// is copied down to the connection and bounds every connect, read and write;
+// the https protocol gets it too, and passes the interrupt callback on as well.
 constexpr const char *connectionTimeoutMicroseconds = "10000000";
 
 QByteArray utf8(const QString &text)
