@@ -74,6 +74,9 @@ public:
     void togglePlayPause(const QVariantMap &settings);
     void shutdown();
     int runStream();
+    // The capture devices: a list of maps with "index" (what the engine opens)
+    // and "deviceName" (what the user sees); empty when there are none.
+    QVariant liveSources();
 
 signals:
     void hasShutdown();
