@@ -6,11 +6,15 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools qtdeclarative5-dev qtquickcontrols2-5-dev
+    # The window's QML modules; QtQuick.Dialogs draws its dialogs with QtQuick.Controls 1
+    # and lists folders with Qt.labs.folderlistmodel when no platform dialog exists.
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
-    qml-module-qtquick-controls qml-module-qtquick-dialogs qml-module-qtquick-layouts
-    qml-module-qt-labs-settings qml-module-qttest libqt5svg5
+    qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qt-labs-settings
+    qml-module-qtquick-dialogs qml-module-qt-labs-folderlistmodel qml-module-qttest libqt5svg5
     libavdevice-dev libavformat-dev libavfilter-dev libavcodec-dev libavutil-dev libswresample-dev
-    ffmpeg icecast2 pulseaudio pulseaudio-utils util-linux xvfb xauth
+    ffmpeg icecast2 pulseaudio pulseaudio-utils util-linux
+    # A virtual display for the window where there is none (scripts/run.sh, bench/windowbench).
+    xvfb xauth
 )
 
 missing=()
