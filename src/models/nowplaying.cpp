@@ -49,7 +49,7 @@ void PlayerModel::onMetadataChange(QString file)
 {
     QString line;
     QFile metadataFile(file);
-    if (metadataFile.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.isEmpty() && metadataFile.open(QIODevice::ReadOnly | QIODevice::Text)) {
         QTextStream stream(&metadataFile);
         line = stream.readLine();
     }
