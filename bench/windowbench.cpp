@@ -1,12 +1,13 @@
 // What the window costs on air. The same live PulseAudio device (a sine played
 // into a null sink, captured from its monitor as a desktop device is) is
-// streamed to the same private Icecast server at 44100 Hz and 128k twice, one
-// after the other: by the whole program (the built TavolinEncoder, its window
+// streamed to the same private Icecast server at 44100 Hz and 128k twice: by
+// the whole program (the built TavolinEncoder, its window
 // on Xvfb with Qt Quick's software renderer, started by its stored
 // "Start stream when opening application") and by the engine alone (a Player
 // and the log model in a bare process: this program started with --engine).
-// For each it prints CPU seconds per audio minute on air, the CPU by thread,
-// and the peak resident memory; then the ratio program / engine.
+// Both stream at the same time and are measured over the same interval. For
+// each it prints CPU seconds per audio minute on air, the CPU by thread, and
+// the peak resident memory; then the ratio program / engine.
 
 #include "engine/player.h"
 #include "models/logsmodel.h"
@@ -28,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -37,11 +39,17 @@ namespace {
 constexpr int onAirTimeoutMs = 20000;
 constexpr int exitTimeoutMs = 10000;
 
-// CPU seconds (user + system) of one process's threads, by thread name.
-QMap<QString, double> threadCpuSeconds(qint64 pid)
+// CPU seconds (user + system) of each thread of a process, by thread id.
+struct ThreadCpu
+{
+    QString name;
+    double seconds = 0.0;
+};
+
+QMap<int, ThreadCpu> threadCpuSeconds(qint64 pid)
 {
     static const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
-    QMap<QString, double> byName;
+    QMap<int, ThreadCpu> byThread;
     const QString taskFolder = QStringLiteral("/proc/%1/task").arg(pid);
     const QStringList tasks = QDir(taskFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &task : tasks) {
@@ -49,21 +57,22 @@ QMap<QString, double> threadCpuSeconds(qint64 pid)
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QByteArray stat = file.readAll();
-        // "pid (name) state ..." where the name may hold blanks: split after the last ')'.
+        // "tid (name) state ..." where the name may hold blanks: split after the last ')'.
+        const int nameStart = stat.indexOf('(') + 1;
         const int nameEnd = stat.lastIndexOf(')');
-        const QString name = QString::fromUtf8(stat.mid(stat.indexOf('(') + 1, nameEnd - stat.indexOf('(') - 1));
         const QList<QByteArray> fields = stat.mid(nameEnd + 2).split(' ');
-        if (fields.size() > 12) // fields[11] utime, fields[12] stime, counted from the state
-            byName[name] += (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticksPerSecond;
+        if (fields.size() > 12) // counted from the state: [11] utime, [12] stime
+            byThread[task.toInt()] = {QString::fromUtf8(stat.mid(nameStart, nameEnd - nameStart)),
+                                      (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticksPerSecond};
     }
-    return byName;
+    return byThread;
 }
 
-double total(const QMap<QString, double> &byName)
+double total(const QMap<int, ThreadCpu> &byThread)
 {
     double sum = 0.0;
-    for (const double seconds : byName)
-        sum += seconds;
+    for (const ThreadCpu &thread : byThread)
+        sum += thread.seconds;
     return sum;
 }
 
@@ -79,65 +88,64 @@ long peakMemoryKiB(qint64 pid)
     return 0;
 }
 
-struct Measurement
+// One streaming process, measured over the same interval as the other.
+struct Run
 {
     QString name;
+    QString mount;
+    QProcess process;
     bool onAir = false;
+    QMap<int, ThreadCpu> before;
+    QMap<int, ThreadCpu> during; // CPU seconds spent in the measured interval
     double startupCpuSeconds = 0.0; // from the process start to the start of the measurement
-    double wallSeconds = 0.0;
-    QMap<QString, double> cpuByThread; // during the measurement
     long peakKiB = 0;
-    int exitCode = -1; // -1: did not end by itself after SIGTERM
+    int exitCode = -1; // -1: killed, or did not end by itself after SIGTERM
 
-    double cpuPerAudioMinute() const { return total(cpuByThread) / (wallSeconds / 60.0); }
+    bool isOnAir(const IcecastServer &icecast) const
+    {
+        return process.state() == QProcess::Running
+            && !icecast.mountStatus(QLatin1Char('/') + mount).isEmpty();
+    }
+    void startMeasuring()
+    {
+        before = threadCpuSeconds(process.processId());
+        startupCpuSeconds = total(before);
+    }
+    void stopMeasuring()
+    {
+        const QMap<int, ThreadCpu> after = threadCpuSeconds(process.processId());
+        for (auto it = after.constBegin(); it != after.constEnd(); ++it)
+            during[it.key()] = {it.value().name, it.value().seconds - before.value(it.key()).seconds};
+        peakKiB = peakMemoryKiB(process.processId());
+    }
+    void terminate()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(process.processId()), SIGTERM);
+        if (process.waitForFinished(exitTimeoutMs) && process.exitStatus() == QProcess::NormalExit)
+            exitCode = process.exitCode();
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(exitTimeoutMs);
+        }
+    }
 };
 
-// Waits until the process streams to the mount, lets it settle, then measures
-// it on air for seconds; ends it with SIGTERM.
-Measurement measure(const QString &name, QProcess &process, const IcecastServer &icecast, const QString &mount,
-                    int settleSeconds, int seconds)
+void print(const Run &run, double wallSeconds)
 {
-    Measurement result;
-    result.name = name;
-    process.waitForStarted(exitTimeoutMs);
-    const qint64 pid = process.processId();
-    result.onAir = waitUntil(onAirTimeoutMs, [&] {
-        return process.state() != QProcess::Running || !icecast.mountStatus(QLatin1Char('/') + mount).isEmpty();
-    }) && process.state() == QProcess::Running;
-    if (result.onAir) {
-        QTest::qWait(settleSeconds * 1000);
-        const QMap<QString, double> before = threadCpuSeconds(pid);
-        QElapsedTimer wall;
-        wall.start();
-        QTest::qWait(seconds * 1000);
-        const QMap<QString, double> after = threadCpuSeconds(pid);
-        result.wallSeconds = double(wall.nsecsElapsed()) / 1e9;
-        result.peakKiB = peakMemoryKiB(pid);
-        result.startupCpuSeconds = total(before);
-        for (auto it = after.constBegin(); it != after.constEnd(); ++it)
-            result.cpuByThread[it.key()] = it.value() - before.value(it.key());
-        result.onAir = !icecast.mountStatus(QLatin1Char('/') + mount).isEmpty();
-    }
-    ::kill(pid_t(pid), SIGTERM);
-    if (process.waitForFinished(exitTimeoutMs) && process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(exitTimeoutMs);
-    }
-    return result;
-}
-
-void print(const Measurement &m)
-{
-    std::printf("%-8s on air %s, %.1f s measured after %.2f CPU s of start-up: %.3f CPU s per audio minute, "
-                "peak %.1f MiB, exit code after SIGTERM %d\n",
-                qPrintable(m.name), m.onAir ? "yes" : "NO", m.wallSeconds, m.startupCpuSeconds,
-                m.cpuPerAudioMinute(), double(m.peakKiB) / 1024.0, m.exitCode);
-    for (auto it = m.cpuByThread.constBegin(); it != m.cpuByThread.constEnd(); ++it) {
-        if (it.value() > 0.0)
-            std::printf("           thread %-18s %.3f CPU s per audio minute\n", qPrintable(it.key()),
-                        it.value() / (m.wallSeconds / 60.0));
+    const double minutes = wallSeconds / 60.0;
+    std::printf("%-8s on air %s: %.3f CPU s per audio minute, peak %.1f MiB, start-up %.2f CPU s, "
+                "exit code after SIGTERM %d\n",
+                qPrintable(run.name), run.onAir ? "yes" : "NO", total(run.during) / minutes,
+                double(run.peakKiB) / 1024.0, run.startupCpuSeconds, run.exitCode);
+    QList<std::pair<double, QString>> threads;
+    for (auto it = run.during.constBegin(); it != run.during.constEnd(); ++it)
+        threads.append({it.value().seconds, QStringLiteral("%1 (%2)").arg(it.value().name).arg(it.key())});
+    std::sort(threads.begin(), threads.end(), std::greater<>());
+    for (const auto &[seconds, name] : threads) {
+        if (seconds > 0.0)
+            std::printf("         thread %-24s %.3f\n", qPrintable(name), seconds / minutes);
     }
 }
 
@@ -230,40 +238,64 @@ int main(int argc, char *argv[])
                 settleSeconds, qPrintable(pulse.desktopSourceName()));
     std::fflush(stdout);
 
-    QProcess engine;
-    engine.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    engine.setStandardOutputFile(QProcess::nullDevice());
-    const QVariantMap engineSettings = streamSettings(icecast, pulse.desktopSourceName(), QStringLiteral("engine"));
-    engine.start(QCoreApplication::applicationFilePath(),
-                 {QStringLiteral("--engine"),
-                  QString::fromUtf8(QJsonDocument::fromVariant(engineSettings).toJson(QJsonDocument::Compact))});
-    const Measurement engineResult =
-        measure(QStringLiteral("engine"), engine, icecast, QStringLiteral("engine"), settleSeconds, seconds);
-    print(engineResult);
-    std::fflush(stdout);
+    // Both stream at once from the same device, so that they meet the same
+    // load from the rest of the machine.
+    Run engine;
+    engine.name = QStringLiteral("engine");
+    engine.mount = QStringLiteral("engine");
+    engine.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    engine.process.setStandardOutputFile(QProcess::nullDevice());
+    const QVariantMap engineSettings = streamSettings(icecast, pulse.desktopSourceName(), engine.mount);
+    engine.process.start(QCoreApplication::applicationFilePath(),
+                         {QStringLiteral("--engine"), QString::fromUtf8(QJsonDocument::fromVariant(engineSettings)
+                                                                            .toJson(QJsonDocument::Compact))});
 
+    Run program;
+    program.name = QStringLiteral("program");
+    program.mount = QStringLiteral("program");
     QTemporaryDir configHome;
     QTemporaryDir runtimeDir;
-    if (!writeProgramSettings(configHome.path(), icecast, QStringLiteral("program"), pulse.desktopSourceName()))
+    if (!writeProgramSettings(configHome.path(), icecast, program.mount, pulse.desktopSourceName()))
         return 1;
-    QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), display);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
-    program.setProcessEnvironment(environment);
-    program.setStandardOutputFile(QProcess::nullDevice());
-    program.setStandardErrorFile(QProcess::nullDevice());
-    program.start(QStringLiteral(TAVOLIN_EXECUTABLE), QStringList());
-    const Measurement programResult =
-        measure(QStringLiteral("program"), program, icecast, QStringLiteral("program"), settleSeconds, seconds);
-    print(programResult);
+    program.process.setProcessEnvironment(environment);
+    program.process.setStandardOutputFile(QProcess::nullDevice());
+    program.process.setStandardErrorFile(QProcess::nullDevice());
+    program.process.start(QStringLiteral(TAVOLIN_EXECUTABLE), QStringList());
 
-    const double ratio = programResult.cpuPerAudioMinute() / engineResult.cpuPerAudioMinute();
-    std::printf("ratio program / engine, CPU per audio minute: %.2f (target at most 1.3)\n", ratio);
-    std::printf("program peak resident memory: %.1f MiB (target at most 80)\n",
-                double(programResult.peakKiB) / 1024.0);
-    return engineResult.onAir && programResult.onAir && programResult.exitCode == 0 ? 0 : 1;
+    const bool bothOnAir = engine.process.waitForStarted(exitTimeoutMs) && program.process.waitForStarted(exitTimeoutMs)
+        && waitUntil(onAirTimeoutMs, [&] { return engine.isOnAir(icecast) && program.isOnAir(icecast); });
+    double wallSeconds = 0.0;
+    if (bothOnAir) {
+        QTest::qWait(settleSeconds * 1000);
+        engine.startMeasuring();
+        program.startMeasuring();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(seconds * 1000);
+        engine.stopMeasuring();
+        program.stopMeasuring();
+        wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+        engine.onAir = engine.isOnAir(icecast);
+        program.onAir = program.isOnAir(icecast);
+    }
+    engine.terminate();
+    program.terminate();
+    if (!bothOnAir) {
+        std::fprintf(stderr, "windowbench: the two did not both go on air within %d ms\n", onAirTimeoutMs);
+        return 1;
+    }
+    print(engine, wallSeconds);
+    print(program, wallSeconds);
+
+    const double ratio = total(program.during) / total(engine.during);
+    std::printf("measured %.1f s on air; ratio program / engine, CPU per audio minute: %.2f (target at most 1.3)\n",
+                wallSeconds, ratio);
+    std::printf("program peak resident memory: %.1f MiB (target at most 80)\n", double(program.peakKiB) / 1024.0);
+    return engine.onAir && program.onAir && program.exitCode == 0 ? 0 : 1;
 }
