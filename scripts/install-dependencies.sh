@@ -15,6 +15,8 @@ packages=(
     ffmpeg icecast2 pulseaudio pulseaudio-utils util-linux
     # A virtual display for the window where there is none (scripts/run.sh, bench/windowbench).
     xvfb xauth
+    # Drawing the images and taking the screenshots (scripts/make-images.sh, make-screenshots.sh).
+    imagemagick librsvg2-bin fonts-dejavu-core xdotool
 )
 
 missing=()

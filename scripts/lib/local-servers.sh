@@ -11,8 +11,10 @@ servers_init() {
     trap servers_stop EXIT
 }
 
-servers_stop() {
-    for pid in "${servers_pids[@]}"; do
+servers_stop() { # the last started first: a client goes before its server
+    local i pid
+    for ((i = ${#servers_pids[@]} - 1; i >= 0; i--)); do
+        pid=${servers_pids[i]}
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
