@@ -62,8 +62,6 @@ shot() { # shot WINDOW NAME
 shot "$window" collapsed
 click "$window" 48 175
 shot "$window" tab-stream
-click "$window" 113 175
-shot "$window" tab-log
 click "$window" 183 175
 shot "$window" tab-settings
 click "$window" 48 175
