@@ -3,18 +3,16 @@
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQmlEngine>
 #include <QUrl>
-#include <QtQml>
 
 #ifdef Q_OS_WIN
 #include <cstdio>
 #include <windows.h>
 #endif
-#ifdef Q_OS_UNIX
-#include "terminationsignals.h"
-#endif
 #ifdef Q_OS_LINUX
 #include "settingsfile.h"
+#include "terminationsignals.h"
 #include <QSettings>
 #endif
 
@@ -31,10 +29,8 @@ int main(int argc, char *argv[])
     QGuiApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Tavolin"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("tavolin.example"));
-#ifdef Q_OS_UNIX
-    const TerminationSignals terminationSignals;
-#endif
 #ifdef Q_OS_LINUX
+    const TerminationSignals terminationSignals;
     // The window keeps the stream password in this file; private before the window reads or writes it.
     const QString settingsFile = QSettings().fileName();
     if (!makeSettingsFilePrivate(settingsFile))

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

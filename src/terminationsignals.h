@@ -18,8 +18,6 @@ public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
-    bool isInstalled() const { return m_notifier != nullptr; }
-
 private:
     static void handleSignal(int signalNumber);
     void closeWindows();
