@@ -14,6 +14,11 @@ public:
     static constexpr int sineFrequency = 440;
 
     QString sourceName() const { return QStringLiteral("tone"); }
+    // Before start(): also a device that behaves like a desktop one, a sine
+    // played into the null sink "out" and captured from its monitor (stereo,
+    // delivered about every 50 ms, where "tone" delivers every 2 s).
+    void addDesktopSource() { m_desktopSource = true; }
+    QString desktopSourceName() const { return QStringLiteral("out.monitor"); }
     QString serverAddress() const;
 
     bool start();
@@ -27,4 +32,5 @@ private:
     QString socketPath() const;
 
     mutable ServerProcess m_process;
+    bool m_desktopSource = false;
 };
