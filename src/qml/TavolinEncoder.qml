@@ -635,6 +635,7 @@ Window {
             streamSettingsMount.text = streamSettings.mount;
             streamSettingsUser.text = streamSettings.user;
             streamSettingsPassword.text = streamSettings.password;
+            streamSettingsCertificateFile.text = streamSettings.certificateFile;
             streamSettingsEncoder.currentIndex = streamSettings.encoderIndex;
             streamSettingsProtocol.currentIndex = streamSettings.protocolIndex;
             streamSettingsBitrate.currentIndex = streamSettings.bitrateIndex;
@@ -655,6 +656,7 @@ Window {
             streamSettings.mount = mount.charAt(0) === "/" ? mount.substring(1) : mount;
             streamSettings.user = streamSettingsUser.text.trim();
             streamSettings.password = streamSettingsPassword.text.trim();
+            streamSettings.certificateFile = streamSettingsCertificateFile.text.trim();
             streamSettings.encoder = streamSettingsEncoder.currentText.trim();
             streamSettings.encoderIndex = streamSettingsEncoder.currentIndex;
             streamSettings.protocol = streamSettingsProtocol.currentText.trim();
@@ -692,6 +694,7 @@ Window {
                 property int bitrateIndex: 12
                 property int samplerate: 44100
                 property int samplerateIndex: 4
+                property string certificateFile: ""
             }
 
             ScrollView {
@@ -870,6 +873,28 @@ Window {
                                 text: streamSettings.password
                             }
                         }
+
+                        // Certificates to trust for an HTTPS server of its own
+                        // (private or self-signed), beside the system's.
+                        Column {
+                            spacing: 4
+                            Label { text: "Certificate file"; font.bold: true; color: "#020104" }
+                            Row {
+                                spacing: 16
+                                TextField {
+                                    id: streamSettingsCertificateFile
+                                    objectName: "streamSettingsCertificateFile"
+                                    width: 400
+                                    placeholderText: "The system's certificate authorities only"
+                                    selectByMouse: true
+                                    text: streamSettings.certificateFile
+                                }
+                                Button {
+                                    text: "Choose..."
+                                    onClicked: certificateFileDialog.open()
+                                }
+                            }
+                        }
                     }
 
                     Rectangle {
@@ -1014,6 +1039,19 @@ Window {
         selectExisting: true
 
         onAccepted: playerModel.setMetadataFile(fileUrls[0].toString())
+    }
+
+    FileDialog {
+        id: certificateFileDialog
+        objectName: "certificateFileDialog"
+        title: "Please choose a certificate file"
+        folder: shortcuts.home
+        selectMultiple: false
+        selectFolder: false
+        selectExisting: true
+        nameFilters: ["Certificates (*.pem *.crt)", "All files (*)"]
+
+        onAccepted: streamSettingsCertificateFile.text = Library.localPath(fileUrl)
     }
 
     ListView {

@@ -38,3 +38,10 @@ function initialSourceIndex(sources, deviceIndex, currentIndex) {
     }
     return currentIndex;
 }
+
+// The local path of a file URL as the file dialogs give it ("file:///C:/x"
+// on Windows is "C:/x").
+function localPath(url) {
+    var path = decodeURIComponent(String(url).replace(/^file:\/\//, ""));
+    return /^\/[A-Za-z]:/.test(path) ? path.substring(1) : path;
+}

@@ -45,7 +45,7 @@ DocumentTestCase {
 
         var keys = ["name", "description", "genre", "url", "hostname", "port", "mount", "user", "password",
                     "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate", "bitrateIndex",
-                    "samplerate", "samplerateIndex"];
+                    "samplerate", "samplerateIndex", "certificateFile"];
         for (var i = 0; i < keys.length; ++i)
             compare(map.stream[keys[i]], stream[keys[i]], keys[i]);
         compare(typeof map.stream.port, "number");
@@ -79,5 +79,16 @@ DocumentTestCase {
 
     function test_initialSourceIndex(data) {
         compare(Library.initialSourceIndex(data.sources, data.deviceIndex, data.currentIndex), data.expected);
+    }
+
+    function test_localPath_data() {
+        return [
+            { tag: "unix", url: "file:///home/me/own%20server.pem", expected: "/home/me/own server.pem" },
+            { tag: "windows", url: "file:///C:/Users/me/own.pem", expected: "C:/Users/me/own.pem" }
+        ];
+    }
+
+    function test_localPath(data) {
+        compare(Library.localPath(data.url), data.expected);
     }
 }

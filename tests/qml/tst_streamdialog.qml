@@ -10,7 +10,7 @@ DocumentTestCase {
         "startupSettings": ["openApplicationOnSystemStartup", "startStreamOnAppStart"],
         "streamSettings": ["name", "description", "genre", "url", "hostname", "port", "mount", "user", "password",
                            "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate", "bitrateIndex",
-                           "samplerate", "samplerateIndex"]
+                           "samplerate", "samplerateIndex", "certificateFile"]
     })
 
     function forEachKey(fn) {
@@ -43,7 +43,8 @@ DocumentTestCase {
             { tag: "empty port keeps stored", field: "streamSettingsPort", text: "", key: "port", stored: 8000 },
             { tag: "320k", box: "streamSettingsBitrate", index: 17, key: "bitrate", stored: "320k" },
             { tag: "48000", box: "streamSettingsSamplerate", index: 5, key: "samplerate", stored: 48000 },
-            { tag: "HTTPS", box: "streamSettingsProtocol", index: 1, key: "protocol", stored: "HTTPS" }
+            { tag: "HTTPS", box: "streamSettingsProtocol", index: 1, key: "protocol", stored: "HTTPS" },
+            { tag: "certificate file trimmed", field: "streamSettingsCertificateFile", text: " /etc/ssl/own.pem ", key: "certificateFile", stored: "/etc/ssl/own.pem" }
         ];
     }
 
@@ -82,7 +83,7 @@ DocumentTestCase {
         compare(child("streamSettingsBitrate").currentIndex, 12);
     }
 
-    // The 22 keys lie at the top level of the store and come back in a new
+    // The stored keys lie at the top level of the store and come back in a new
     // document: the stored device is found by its name although its stored
     // position is another one, and the stream starts by itself.
     function test_settingsSurviveRecreation() {
@@ -104,7 +105,7 @@ DocumentTestCase {
             "name": "Tavolin FM", "description": "Loopback", "genre": "Tones", "url": "http://radio.invalid/",
             "hostname": server.hostname, "port": server.port, "mount": "tone", "user": server.user,
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
-            "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5
+            "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5, "certificateFile": ""
         };
         forEachKey(function (settings, key) { settings[key] = values[key]; });
         closeDocument();
