@@ -273,6 +273,7 @@ int main(int argc, char *argv[])
     }
     // Both sides find it through PULSE_SERVER, which start() sets.
     PulseServer pulse;
+    pulse.addDesktopSource();
     if (!pulse.start()) {
         std::fprintf(stderr, "PulseAudio: %s\n", qUtf8Printable(pulse.errorString()));
         return 1;
@@ -280,7 +281,7 @@ int main(int argc, char *argv[])
 
     const Capture unpaced = sineSource(unpacedSeconds, false);
     const Capture paced = sineSource(pacedSeconds, true);
-    const Capture live{QStringLiteral("pulse"), pulse.monitorSourceName(), true};
+    const Capture live{QStringLiteral("pulse"), pulse.desktopSourceName(), true};
     const Result engineUnpaced = runEngine(QStringLiteral("engine-unpaced"), icecast, unpaced, unpacedSeconds);
     const Result ffmpegUnpaced = runFfmpeg(QStringLiteral("ffmpeg-unpaced"), icecast, unpaced, unpacedSeconds);
     const Result enginePaced = runEngine(QStringLiteral("engine-paced"), icecast, paced, pacedSeconds);

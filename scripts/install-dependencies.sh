@@ -1,13 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that the build, the program and its tests need.
+# Installs the Debian 12 packages that the build, the program and its tests
+# need; does nothing when they are all installed already.
 set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools qtdeclarative5-dev qtquickcontrols2-5-dev
+    # The window's QML modules; QtQuick.Dialogs draws its dialogs with QtQuick.Controls 1
+    # and lists folders with Qt.labs.folderlistmodel when no platform dialog exists.
+    qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
+    qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qt-labs-settings
+    qml-module-qtquick-dialogs qml-module-qt-labs-folderlistmodel qml-module-qttest libqt5svg5
     libavdevice-dev libavformat-dev libavfilter-dev libavcodec-dev libavutil-dev libswresample-dev
     ffmpeg icecast2 pulseaudio pulseaudio-utils util-linux
+    # A virtual display for the window where there is none (scripts/run.sh, bench/windowbench).
+    xvfb xauth
+    # Drawing the images and taking the screenshots (scripts/make-images.sh, make-screenshots.sh).
+    imagemagick librsvg2-bin fonts-dejavu-core xdotool
 )
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -16,4 +36,4 @@ fi
 
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

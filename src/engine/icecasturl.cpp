@@ -16,6 +16,11 @@ QString icecastUrl(const QString &user, const QString &password, const QString &
              QString::fromLatin1(QUrl::toPercentEncoding(password)), hostname, QString::number(port), mount);
 }
 
+QString withHttpsScheme(const QString &url)
+{
+    return QStringLiteral("https://") + url.mid(scheme.size());
+}
+
 QString withHiddenPassword(const QString &url)
 {
     // The encoded user holds no ":" and the encoded password no "@".

@@ -7,5 +7,9 @@
 QString icecastUrl(const QString &user, const QString &password, const QString &hostname, int port,
                    const QString &mount);
 
+// The same address for FFmpeg's https protocol, through which verified source
+// connections are opened.
+QString withHttpsScheme(const QString &icecastUrl);
+
 // The URL as it may be shown: the password replaced by "****".
 QString withHiddenPassword(const QString &icecastUrl);

@@ -1,7 +1,7 @@
 #include "ffmpegerror.h"
-#include "icecasturl.h"
 #include "pipelinecontext.h"
 #include "player.h"
+#include "sourceconnection.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,29 +11,9 @@ extern "C" {
 
 namespace {
 
-// FFmpeg's icecast protocol does not hand the interrupt callback on to the
-// connection beneath it, so a server that stops answering would block the run
-// for ever: it could not be stopped, nor its Player destroyed. The I/O time-out
-// is copied down to the connection and bounds every connect, read and write.
-constexpr const char *connectionTimeoutMicroseconds = "10000000";
-
 QByteArray utf8(const QString &text)
 {
     return text.toUtf8();
-}
-
-AVDictionary *connectionOptions(const Player &player)
-{
-    AVDictionary *options = nullptr;
-    av_dict_set(&options, "content_type", utf8(player.contentType()).constData(), 0);
-    av_dict_set(&options, "ice_genre", utf8(player.genre()).constData(), 0);
-    av_dict_set(&options, "ice_name", utf8(player.streamName()).constData(), 0);
-    av_dict_set(&options, "ice_description", utf8(player.description()).constData(), 0);
-    av_dict_set(&options, "ice_url", utf8(player.url()).constData(), 0);
-    if (player.protocol() == QLatin1String("https"))
-        av_dict_set(&options, "tls", "1", 0);
-    av_dict_set(&options, "rw_timeout", connectionTimeoutMicroseconds, 0);
-    return options;
 }
 
 // Everything after the connection: encoder, stream and header.
@@ -109,26 +89,16 @@ void closeOutput(PipelineContext &context)
 int openOutput(PipelineContext &context)
 {
     Player &player = *context.owner;
-    const QString outputUrl = player.outputUrl();
-    AVDictionary *options = connectionOptions(player);
-
     avformat_alloc_output_context2(&context.outputFormat, nullptr, utf8(player.formatName()).constData(),
-                                   utf8(outputUrl).constData());
+                                   utf8(player.outputUrl()).constData());
     if (!context.outputFormat) {
-        av_dict_free(&options);
         player.reportError(QStringLiteral("Could not allocate output format context"));
         return AVERROR(ENOMEM);
     }
 
-    const AVIOInterruptCB interrupt{interruptWhenOwnerDestroyed, context.owner};
-    int result = avio_open2(&context.outputFormat->pb, utf8(outputUrl).constData(), AVIO_FLAG_WRITE, &interrupt,
-                            &options);
-    av_dict_free(&options);
-    if (result < 0) {
-        player.reportError(QStringLiteral("Could not open output ") + withHiddenPassword(outputUrl));
-    } else {
+    int result = openSourceConnection(player, &context.outputFormat->pb);
+    if (result >= 0)
         result = openEncoderAndStream(context);
-    }
     if (result < 0)
         closeOutput(context);
     return result;

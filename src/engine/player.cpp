@@ -48,6 +48,7 @@ QString Player::streamName() const { return locked(m_streamName); }
 QString Player::description() const { return locked(m_description); }
 QString Player::genre() const { return locked(m_genre); }
 QString Player::url() const { return locked(m_url); }
+QString Player::certificateFile() const { return locked(m_certificateFile); }
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
@@ -172,6 +173,7 @@ void Player::applySettings(const QVariantMap &settings)
     m_description = stream.value(QStringLiteral("description")).toString();
     m_genre = stream.value(QStringLiteral("genre")).toString();
     m_url = stream.value(QStringLiteral("url")).toString();
+    m_certificateFile = stream.value(QStringLiteral("certificateFile")).toString();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
     m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();
 }

@@ -55,6 +55,7 @@ public:
     QString description() const;
     QString genre() const;
     QString url() const;
+    QString certificateFile() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
@@ -74,6 +75,9 @@ public:
     void togglePlayPause(const QVariantMap &settings);
     void shutdown();
     int runStream();
+    // The capture devices: a list of maps with "index" (what the engine opens)
+    // and "deviceName" (what the user sees); empty when there are none.
+    QVariant liveSources();
 
 signals:
     void hasShutdown();
@@ -119,6 +123,7 @@ private:
     QString m_description;
     QString m_genre;
     QString m_url;
+    QString m_certificateFile;
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;

@@ -48,6 +48,7 @@ QVariantMap storedSettings(const Player &player)
         {QStringLiteral("description"), player.description()},
         {QStringLiteral("genre"), player.genre()},
         {QStringLiteral("url"), player.url()},
+        {QStringLiteral("certificateFile"), player.certificateFile()},
         {QStringLiteral("index"), player.liveSourceIndex()},
         {QStringLiteral("sourceName"), player.liveSourceName()},
         {QStringLiteral("constants"), QStringList{player.formatName(), player.codecName(), player.contentType(),
@@ -68,6 +69,7 @@ const QVariantMap completeStream{
     {QStringLiteral("description"), QStringLiteral("All day")},
     {QStringLiteral("genre"), QStringLiteral("Jazz")},
     {QStringLiteral("url"), QStringLiteral("https://station.invalid/")},
+    {QStringLiteral("certificateFile"), QStringLiteral("/etc/tavolin/ingest.pem")},
     {QStringLiteral("encoderIndex"), 1},
     {QStringLiteral("bitrateIndex"), 12},
 };
@@ -94,7 +96,8 @@ QVariantMap storedFromNothing()
     const QStringList texts{QStringLiteral("bitrate"), QStringLiteral("user"), QStringLiteral("password"),
                             QStringLiteral("hostname"), QStringLiteral("protocol"), QStringLiteral("mount"),
                             QStringLiteral("name"), QStringLiteral("description"), QStringLiteral("genre"),
-                            QStringLiteral("url"), QStringLiteral("index"), QStringLiteral("sourceName")};
+                            QStringLiteral("url"), QStringLiteral("certificateFile"), QStringLiteral("index"),
+                            QStringLiteral("sourceName")};
     for (const QString &key : texts)
         stored.insert(key, QString());
     stored.insert(QStringLiteral("samplerate"), 0);

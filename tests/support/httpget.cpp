@@ -1,17 +1,43 @@
 #include "httpget.h"
 
 #include <QDeadlineTimer>
-#include <QTcpSocket>
+#include <QSslConfiguration>
+#include <QSslSocket>
+
+#include <memory>
 
 namespace {
 
-// Sends the request and reads until the server closes or the deadline passes.
-QByteArray exchange(const QUrl &url, const QByteArray &authorization, const QDeadlineTimer &deadline)
+// A plain socket for "http", a verified TLS one for "https"; none when the
+// connection fails.
+std::unique_ptr<QTcpSocket> connectedSocket(const QUrl &url, const TlsTrust &trust, const QDeadlineTimer &deadline)
 {
-    QTcpSocket socket;
-    socket.connectToHost(url.host(), quint16(url.port(80)));
-    if (!socket.waitForConnected(int(deadline.remainingTime())))
+    if (url.scheme() != QLatin1String("https")) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(url.host(), quint16(url.port(80)));
+        if (!socket->waitForConnected(int(deadline.remainingTime())))
+            return nullptr;
+        return socket;
+    }
+    auto socket = std::make_unique<QSslSocket>();
+    QSslConfiguration configuration = socket->sslConfiguration();
+    configuration.setCaCertificates(trust.authorities);
+    socket->setSslConfiguration(configuration);
+    socket->connectToHostEncrypted(url.host(), quint16(url.port(443)),
+                                   trust.peerName.isEmpty() ? url.host() : trust.peerName);
+    if (!socket->waitForEncrypted(int(deadline.remainingTime())))
+        return nullptr;
+    return socket;
+}
+
+// Sends the request and reads until the server closes or the deadline passes.
+QByteArray exchange(const QUrl &url, const QByteArray &authorization, const TlsTrust &trust,
+                    const QDeadlineTimer &deadline)
+{
+    const std::unique_ptr<QTcpSocket> connection = connectedSocket(url, trust, deadline);
+    if (!connection)
         return QByteArray();
+    QTcpSocket &socket = *connection;
     QByteArray request = "GET " + url.path(QUrl::FullyEncoded).toLatin1();
     if (url.hasQuery())
         request += '?' + url.query(QUrl::FullyEncoded).toLatin1();
@@ -30,10 +56,11 @@ QByteArray exchange(const QUrl &url, const QByteArray &authorization, const QDea
 
 } // namespace
 
-HttpReply httpGet(const QUrl &url, int timeoutMs, const QByteArray &user, const QByteArray &password)
+HttpReply httpGet(const QUrl &url, int timeoutMs, const QByteArray &user, const QByteArray &password,
+                  const TlsTrust &trust)
 {
     const QByteArray authorization = user.isEmpty() ? QByteArray() : user + ':' + password;
-    const QByteArray response = exchange(url, authorization, QDeadlineTimer(timeoutMs));
+    const QByteArray response = exchange(url, authorization, trust, QDeadlineTimer(timeoutMs));
     const int headerEnd = response.indexOf("\r\n\r\n");
     HttpReply reply;
     if (headerEnd < 0)
@@ -43,9 +70,9 @@ HttpReply httpGet(const QUrl &url, int timeoutMs, const QByteArray &user, const 
     return reply;
 }
 
-QByteArray httpReceive(const QUrl &url, int durationMs)
+QByteArray httpReceive(const QUrl &url, int durationMs, const TlsTrust &trust)
 {
-    const QByteArray response = exchange(url, QByteArray(), QDeadlineTimer(durationMs));
+    const QByteArray response = exchange(url, QByteArray(), trust, QDeadlineTimer(durationMs));
     const int headerEnd = response.indexOf("\r\n\r\n");
     return headerEnd < 0 ? QByteArray() : response.mid(headerEnd + 4);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "httpget.h"
 #include "serverprocess.h"
 
 #include <QJsonObject>
@@ -8,10 +9,14 @@
 
 // A private Icecast 2 server on 127.0.0.1 for one test program. The port is
 // chosen on the first start and kept across restarts.
+class TestCertificate;
+
 class IcecastServer
 {
 public:
-    QString host() const { return QStringLiteral("127.0.0.1"); }
+    // The host name a source connects to. Over TLS it is "localhost", the name
+    // that a certificate for the loopback address carries.
+    QString host() const { return m_tls ? QStringLiteral("localhost") : QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
     QString sourceUser() const { return QStringLiteral("source"); }
     QString sourcePassword() const { return m_sourcePassword; }
@@ -19,12 +24,17 @@ public:
     void setSourcePassword(const QString &password) { m_sourcePassword = password; }
     QString adminUser() const { return QStringLiteral("admin"); }
     QString adminPassword() const { return QStringLiteral("admin-secret"); }
+    // Before start(): serve HTTPS with this certificate. The server's own
+    // queries below trust it alone, for its host name.
+    void setTlsCertificate(const TestCertificate &certificate);
+    TlsTrust tlsTrust() const { return m_tlsTrust; }
 
     // Writes the configuration, starts the server and waits until it answers.
     bool start();
     void stop();
     QString errorString() const { return m_process.errorString(); }
 
+    // An "https" URL when serving TLS.
     QUrl url(const QString &path) const;
     // The entry of status-json.xsl for a live mount ("/live"); empty when not listed.
     QJsonObject mountStatus(const QString &mount) const;
@@ -36,5 +46,8 @@ private:
 
     ServerProcess m_process;
     quint16 m_port = 0;
+    bool m_tls = false;
+    QString m_tlsCertificateFile;
+    TlsTrust m_tlsTrust;
     QString m_sourcePassword = QStringLiteral("hackme-source");
 };

@@ -22,24 +22,22 @@ bool PulseServer::start()
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
     environment.insert(QStringLiteral("HOME"), folder);
     environment.remove(QStringLiteral("PULSE_SERVER"));
-    const QStringList arguments{
+    QStringList arguments{
         QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
         QStringLiteral("--use-pid-file=no"), QStringLiteral("--disallow-exit"),
         QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socketPath(),
         QStringLiteral("--load=module-null-sink sink_name=silence"),
         QStringLiteral("--load=module-sine-source rate=%1 frequency=%2 source_name=%3")
             .arg(sineRate).arg(sineFrequency).arg(sourceName()),
-        QStringLiteral("--load=module-null-sink sink_name=out"),
-        QStringLiteral("--load=module-sine sink=out frequency=%1").arg(sineFrequency),
     };
+    if (m_desktopSource)
+        arguments << QStringLiteral("--load=module-null-sink sink_name=out")
+                  << QStringLiteral("--load=module-sine sink=out frequency=%1").arg(sineFrequency);
+    const QString lastSource = m_desktopSource ? desktopSourceName() : sourceName();
     if (!m_process.start(QStringLiteral("pulseaudio"), arguments, false, environment))
         return false;
     qputenv("PULSE_SERVER", serverAddress().toUtf8());
-    const auto ready = [this] {
-        const QStringList names = sources();
-        return names.contains(sourceName()) && names.contains(monitorSourceName());
-    };
-    if (!waitUntil(10000, [&] { return !m_process.isRunning() || ready(); })
+    if (!waitUntil(10000, [this, &lastSource] { return !m_process.isRunning() || sources().contains(lastSource); })
         || !m_process.isRunning()) {
         m_process.setErrorString(QStringLiteral("PulseAudio did not start: ") + m_process.output());
         m_process.stop();
@@ -85,7 +83,7 @@ QStringList PulseServer::sources() const
     return names;
 }
 
-bool PulseServer::setOutputSuspended(bool suspended) const
+bool PulseServer::setDesktopSourceSuspended(bool suspended) const
 {
     return pactl({QStringLiteral("suspend-sink"), QStringLiteral("out"),
                   suspended ? QStringLiteral("1") : QStringLiteral("0")})

@@ -8,10 +8,9 @@
 
 #include <optional>
 
-// A private PulseAudio server with its own runtime folder and two real capture
-// devices for the tests: a sine source, and the monitor of a null sink that a
-// sine is played into, which delivers like a desktop's device. start() points
-// this process's PulseAudio clients (FFmpeg's pulse input) at it.
+// A private PulseAudio server with its own runtime folder and a sine source,
+// a real capture device for the tests. start() points this process's
+// PulseAudio clients (FFmpeg's pulse input) at it.
 class PulseServer
 {
 public:
@@ -19,7 +18,11 @@ public:
     static constexpr int sineFrequency = 440;
 
     QString sourceName() const { return QStringLiteral("tone"); }
-    QString monitorSourceName() const { return QStringLiteral("out.monitor"); }
+    // Before start(): also a device that behaves like a desktop one, a sine
+    // played into the null sink "out" and captured from its monitor (stereo,
+    // delivered about every 50 ms, where "tone" delivers every 2 s).
+    void addDesktopSource() { m_desktopSource = true; }
+    QString desktopSourceName() const { return QStringLiteral("out.monitor"); }
     QString serverAddress() const;
 
     bool start();
@@ -28,9 +31,9 @@ public:
 
     // The source names that pactl lists; empty when the server does not answer.
     QStringList sources() const;
-    // Suspends or resumes the null sink, and so its monitor: suspended, the
-    // monitor delivers nothing and reports no error.
-    bool setOutputSuspended(bool suspended) const;
+    // Suspends or resumes the null sink "out", and so the desktop source:
+    // suspended, it delivers nothing and reports no error.
+    bool setDesktopSourceSuspended(bool suspended) const;
 
 private:
     QString socketPath() const;
@@ -38,4 +41,5 @@ private:
     std::optional<QByteArray> pactl(const QStringList &arguments) const;
 
     mutable ServerProcess m_process;
+    bool m_desktopSource = false;
 };

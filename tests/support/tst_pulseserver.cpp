@@ -16,9 +16,6 @@ void TestPulseServer::offersTheSineSource()
     PulseServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     QVERIFY(server.sources().contains(server.sourceName()));
-    QVERIFY(server.sources().contains(server.monitorSourceName()));
-    QVERIFY(server.setOutputSuspended(true));
-    QVERIFY(server.setOutputSuspended(false));
     QCOMPARE(qgetenv("PULSE_SERVER"), server.serverAddress().toUtf8());
 }
 

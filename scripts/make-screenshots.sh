@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the real program on a private virtual display
+# (Xvfb), streaming to a private Icecast server from a private PulseAudio
+# device that plays noise of changing loudness, so the meters move.
+# Writes docs/screenshots/*.png. Needs a build (BUILD_DIR, default build),
+# xdotool and ImageMagick (scripts/install-dependencies.sh installs them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+program=${BUILD_DIR:-build}/src/TavolinEncoder
+out=docs/screenshots
+[ -x "$program" ] || { echo "make-screenshots.sh: build the program first ($program)" >&2; exit 1; }
+
+source scripts/lib/local-servers.sh
+servers_init
+port=8000
+while port_is_taken "$port"; do port=$((port + 1)); done
+start_icecast "$port" screenshots
+start_tone_pulseaudio
+start_xvfb
+
+# Instead of the steady tone, left and right get pink noise of their own,
+# swelling at different rates.
+pactl unload-module module-sine
+ffmpeg -nostdin -loglevel error -re \
+    -f lavfi -i "anoisesrc=color=pink:amplitude=1:seed=1" -f lavfi -i "anoisesrc=color=pink:amplitude=1:seed=2" \
+    -filter_complex "[0]tremolo=f=0.7:d=0.6[l];[1]tremolo=f=1.3:d=0.6[r];[l][r]join=inputs=2:channel_layout=stereo" \
+    -f pulse -device out "screenshots" &
+servers_pids+=($!)
+
+export XDG_CONFIG_HOME=$servers_folder/config
+mkdir -p "$XDG_CONFIG_HOME/Tavolin"
+cat >"$XDG_CONFIG_HOME/Tavolin/TavolinEncoder.conf" <<CONF
+[General]
+hostname=localhost
+port=$port
+mount=live
+user=source
+password=screenshots
+name=Tavolin Radio
+description="Music and talk, live from the studio"
+genre=Various
+url=https://radio.tavolin.example/
+CONF
+
+"$program" >"$servers_folder/program.txt" 2>&1 &
+program_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tavolin Encoder$' | head -n 1)
+sleep 1
+mkdir -p "$out"
+
+click() { # click WINDOW X Y, then let the window settle
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+    sleep 1
+}
+shot() { # shot WINDOW NAME
+    import -window "$1" "$out/$2.png"
+    echo "make-screenshots.sh: $out/$2.png"
+}
+
+# Positions in the window: the footer's and the tab bar's labels lie at
+# y 175, "Stream" at x 48, "Log" at 113, "Settings" at 183; the cross at 616.
+shot "$window" collapsed
+click "$window" 48 175
+shot "$window" tab-stream
+click "$window" 183 175
+shot "$window" tab-settings
+click "$window" 48 175
+click "$window" 80 236 # "Configure stream"
+dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Configure stream$' | head -n 1)
+shot "$dialog" stream-dialog
+click "$dialog" 594 768 # Cancel
+click "$window" 616 175
+click "$window" 88 75 # play
+sleep 5
+shot "$window" on-air
+click "$window" 113 175
+shot "$window" on-air-log
+
+kill -TERM "$program_pid"
+wait "$program_pid"

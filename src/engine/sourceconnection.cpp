@@ -1,0 +1,118 @@
+#include "sourceconnection.h"
+
+#include "ffmpegerror.h"
+#include "icecasturl.h"
+#include "pipelinecontext.h"
+#include "player.h"
+#include "trustbundle.h"
+
+#include <QTemporaryFile>
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/dict.h>
+}
+
+namespace {
+
+// FFmpeg's icecast protocol does not hand the interrupt callback on to the
+// connection beneath it, so a server that stops answering would block the run
+// for ever: it could not be stopped, nor its Player destroyed. The I/O time-out
+// is copied down to the connection and bounds every connect, read and write;
+// the https protocol gets it too, and passes the interrupt callback on as well.
+constexpr const char *connectionTimeoutMicroseconds = "10000000";
+
+QByteArray utf8(const QString &text)
+{
+    return text.toUtf8();
+}
+
+AVDictionary *icecastOptions(const Player &player)
+{
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "content_type", utf8(player.contentType()).constData(), 0);
+    av_dict_set(&options, "ice_genre", utf8(player.genre()).constData(), 0);
+    av_dict_set(&options, "ice_name", utf8(player.streamName()).constData(), 0);
+    av_dict_set(&options, "ice_description", utf8(player.description()).constData(), 0);
+    av_dict_set(&options, "ice_url", utf8(player.url()).constData(), 0);
+    av_dict_set(&options, "rw_timeout", connectionTimeoutMicroseconds, 0);
+    return options;
+}
+
+// The header lines that the icecast protocol adds to its request; it leaves
+// out the empty fields.
+QByteArray iceHeaders(const Player &player)
+{
+    QByteArray headers;
+    const auto add = [&headers](const char *name, const QString &value) {
+        if (!value.isEmpty())
+            headers += QByteArray(name) + ": " + utf8(value) + "\r\n";
+    };
+    add("Ice-Name", player.streamName());
+    add("Ice-Description", player.description());
+    add("Ice-URL", player.url());
+    add("Ice-Genre", player.genre());
+    add("Ice-Public", QStringLiteral("0"));
+    return headers;
+}
+
+// FFmpeg's https protocol acting as the icecast protocol does, so that the
+// server and its listeners see the same stream. Without chunked_post=0 the
+// chunk framing would reach the listeners inside the MP3; Expect: 100-continue
+// lets the server refuse the source before any audio is sent.
+AVDictionary *verifiedHttpsOptions(const Player &player, const QString &caFile)
+{
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "method", "PUT", 0);
+    av_dict_set(&options, "auth_type", "basic", 0);
+    av_dict_set(&options, "content_type", utf8(player.contentType()).constData(), 0);
+    av_dict_set(&options, "headers", iceHeaders(player).constData(), 0);
+    av_dict_set(&options, "chunked_post", "0", 0);
+    av_dict_set(&options, "send_expect_100", "1", 0);
+    av_dict_set(&options, "tls_verify", "1", 0);
+    if (!caFile.isEmpty())
+        av_dict_set(&options, "ca_file", utf8(caFile).constData(), 0);
+    av_dict_set(&options, "rw_timeout", connectionTimeoutMicroseconds, 0);
+    return options;
+}
+
+int openConnection(Player &player, AVIOContext **connection, const QString &address, AVDictionary *options)
+{
+    const AVIOInterruptCB interrupt{interruptWhenOwnerDestroyed, &player};
+    const int result = avio_open2(connection, utf8(address).constData(), AVIO_FLAG_WRITE, &interrupt, &options);
+    av_dict_free(&options);
+    if (result < 0)
+        player.reportError(QStringLiteral("Could not open output ") + withHiddenPassword(player.outputUrl()));
+    return result;
+}
+
+// The icecast protocol neither verifies the server's certificate nor passes
+// TLS options down to its TLS layer, hence the https protocol. That layer
+// trusts either the system's authorities or one given file, so a certificate
+// file goes into a bundle with the system's authorities.
+int openVerifiedConnection(Player &player, AVIOContext **connection)
+{
+    const QString certificateFile = player.certificateFile();
+    QTemporaryFile trustBundle;
+    QString caFile;
+    if (!certificateFile.isEmpty()) {
+        const int result = writeTrustBundle(certificateFile, trustBundle);
+        if (result < 0) {
+            player.reportError(withFFmpegError(
+                QStringLiteral("Could not load certificate file ") + certificateFile + QLatin1Char(' '), result));
+            return result;
+        }
+        caFile = trustBundle.fileName();
+    }
+    return openConnection(player, connection, withHttpsScheme(player.outputUrl()),
+                          verifiedHttpsOptions(player, caFile));
+}
+
+} // namespace
+
+int openSourceConnection(Player &player, AVIOContext **connection)
+{
+    if (player.protocol() == QLatin1String("https"))
+        return openVerifiedConnection(player, connection);
+    return openConnection(player, connection, player.outputUrl(), icecastOptions(player));
+}

@@ -1,0 +1,74 @@
+// Start with the system: the running executable, started at the user's logon.
+#include "playermodel.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+const QString entryName = QStringLiteral("TavolinEncoder");
+
+#ifndef Q_OS_WIN
+// A desktop entry's Exec argument in double quotes: the characters that are
+// special inside the quotes get a backslash, and the entry's string escaping
+// then doubles every backslash; a literal "%" is "%%".
+QString quotedExecArgument(const QString &path)
+{
+    QString quoted;
+    for (const QChar c : path) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    quoted.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString autostartEntryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart/")
+           + entryName + QStringLiteral(".desktop");
+}
+#endif
+
+} // namespace
+
+void PlayerModel::setAutoStart(bool autoStart)
+{
+#ifdef Q_OS_WIN
+    QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+                  QSettings::NativeFormat);
+    if (autoStart) {
+        const QString path = QCoreApplication::applicationFilePath().replace(QLatin1Char('/'), QLatin1Char('\\'));
+        run.setValue(entryName, QStringLiteral("\"%1\"").arg(path));
+    } else {
+        run.remove(entryName);
+    }
+#else
+    // The XDG autostart entry: as on Windows, failures leave the option
+    // without effect and report nothing.
+    const QString path = autostartEntryPath();
+    if (!autoStart) {
+        QFile::remove(path);
+        return;
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile entry(path);
+    if (!entry.open(QIODevice::WriteOnly))
+        return;
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=Tavolin Encoder\n"
+                                        "Exec=%1\n"
+                                        "X-GNOME-Autostart-enabled=true\n")
+                             .arg(quotedExecArgument(QCoreApplication::applicationFilePath()));
+    entry.write(text.toUtf8());
+    entry.commit();
+#endif
+}

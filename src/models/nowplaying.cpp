@@ -1,0 +1,97 @@
+// Now-playing titles: typed in, or the first line of a watched file, sent to
+// the server's metadata interface while the stream is on air.
+#include "playermodel.h"
+
+#include "engine/trustbundle.h"
+#include "models/logsmodel.h"
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslConfiguration>
+#include <QTextStream>
+#include <QUrl>
+
+namespace {
+
+// Like the stream's connection: a server that accepts and never answers must
+// not leave the request (and its manager) hanging for ever.
+constexpr int metadataTimeoutMs = 10000;
+
+// The request trusts what the stream's connection trusts. A file that can no
+// longer be read leaves the system's authorities alone: verification stays on.
+void trustAsTheStream(QNetworkRequest &request, const QString &certificateFile)
+{
+    QList<QSslCertificate> authorities;
+    if (certificateFile.isEmpty() || readTrustedAuthorities(certificateFile, authorities) < 0)
+        return;
+    QSslConfiguration configuration = request.sslConfiguration();
+    configuration.setCaCertificates(authorities);
+    request.setSslConfiguration(configuration);
+}
+
+QNetworkRequest metadataRequest(const Player &player, const QString &metadata)
+{
+    // One pass of arg(), so a "%" inside a value is never replaced again. The
+    // charset makes an MP3 mount take the title as UTF-8 rather than Latin-1,
+    // which drops titles with other letters altogether.
+    const QString url = QStringLiteral("%1://%2:%3/admin/metadata?mode=updinfo&mount=/%4&song=%5&charset=UTF-8")
+                            .arg(player.protocol(), player.hostname(), QString::number(player.port()),
+                                 player.mount(), QString::fromLatin1(QUrl::toPercentEncoding(metadata)));
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    const QByteArray credentials = (player.user() + QLatin1Char(':') + player.password()).toUtf8();
+    request.setRawHeader("Authorization", "Basic " + credentials.toBase64());
+    request.setTransferTimeout(metadataTimeoutMs);
+    trustAsTheStream(request, player.certificateFile());
+    return request;
+}
+
+} // namespace
+
+void PlayerModel::setMetadataFile(QString file)
+{
+    const QString path = QUrl(file, QUrl::TolerantMode).toLocalFile();
+    const QStringList watched = metadataWatcher.files();
+    if (!watched.isEmpty())
+        metadataWatcher.removePaths(watched);
+    if (!path.isEmpty())
+        metadataWatcher.addPath(path);
+    onMetadataChange(path);
+}
+
+void PlayerModel::onMetadataChange(QString file)
+{
+    QString line;
+    QFile metadataFile(file);
+    if (!file.isEmpty() && metadataFile.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&metadataFile);
+        line = stream.readLine();
+    }
+    if (!line.isEmpty())
+        metadataUpdate(line);
+}
+
+void PlayerModel::metadataUpdate(QString metadata)
+{
+    if (player.status() != OnAir) {
+        player.reportError(QStringLiteral("Cannot update metadata: stream not connected!"));
+        return;
+    }
+    auto *manager = new QNetworkAccessManager(this);
+    connect(manager, &QNetworkAccessManager::finished, this, [this, manager, metadata](QNetworkReply *reply) {
+        metadataReplyHandler(reply, metadata);
+        reply->deleteLater();
+        manager->deleteLater();
+    });
+    manager->get(metadataRequest(player, metadata));
+}
+
+void PlayerModel::metadataReplyHandler(QNetworkReply *reply, const QString &metadata)
+{
+    if (reply->error() != QNetworkReply::NoError) {
+        player.reportError(QStringLiteral("Error while updating metadata: ") + reply->errorString());
+        return;
+    }
+    player.setSong(metadata);
+}

@@ -1,0 +1,124 @@
+#include "playermodel.h"
+
+#include <cmath>
+#include <cstdio>
+
+PlayerModel::PlayerModel()
+    : QAbstractListModel(nullptr)
+{
+    // Queued also for changes made on this thread: the setter still holds the
+    // engine's mutex when it emits, and data() takes that mutex again.
+    connect(&player, &Player::dataChanged, this, &PlayerModel::playerDataChanged, Qt::QueuedConnection);
+    connect(&metadataWatcher, &QFileSystemWatcher::fileChanged, this, &PlayerModel::onMetadataChange);
+}
+
+PlayerModel::~PlayerModel() = default;
+
+int PlayerModel::rowCount(const QModelIndex &parent) const
+{
+    // The stream row has no children; views that walk the tree must see that.
+    return parent.isValid() ? 0 : 1;
+}
+
+QHash<int, QByteArray> PlayerModel::roleNames() const
+{
+    return {
+        {SongRole, "song"},
+        {PositionRole, "position"},
+        {StatusRole, "status"},
+        {LeftVolumeRole, "leftVolume"},
+        {RightVolumeRole, "rightVolume"},
+        {IsPlayingRole, "isPlaying"},
+        {IsErrorRole, "isError"},
+        {IsChangingRole, "isChanging"},
+    };
+}
+
+QVariant PlayerModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.model() != this)
+        return {};
+    switch (role) {
+    case SongRole:
+        return player.song();
+    case PositionRole:
+        return positionText();
+    case StatusRole:
+        return statusText(player.status());
+    case LeftVolumeRole:
+        return player.leftVolume();
+    case RightVolumeRole:
+        return player.rightVolume();
+    case IsPlayingRole:
+        return player.isPlaying();
+    case IsErrorRole:
+        return player.status() == Error;
+    case IsChangingRole:
+        return player.status() == Changing;
+    default:
+        return {};
+    }
+}
+
+QString PlayerModel::statusText(int status)
+{
+    switch (status) {
+    case Changing:
+        return QStringLiteral("--");
+    case Off:
+        return QStringLiteral("Off");
+    case OnAir:
+        return QStringLiteral("On Air");
+    case Error:
+        return QStringLiteral("Error");
+    default:
+        return QStringLiteral("N/A");
+    }
+}
+
+QString PlayerModel::elapsedText(double seconds)
+{
+    constexpr double largestShown = 10000.0 * 86400.0 - 1.0;
+    // NaN and negative times have nothing sensible to show; times beyond four
+    // digits of days stop at the largest one, so the text keeps its width.
+    if (seconds == 0.0 || std::isnan(seconds) || seconds < 0.0)
+        return QStringLiteral("--");
+    const int s = int(std::min(seconds, largestShown));
+    char text[32]; // room the compiler can prove; the clamp keeps it to 15
+    std::snprintf(text, sizeof text, "%04dd, %02d:%02d:%02d", s / 86400, s % 86400 / 3600, s % 3600 / 60,
+                  s % 60);
+    return QString::fromLatin1(text);
+}
+
+QString PlayerModel::positionText() const
+{
+    if (player.status() == Error)
+        return player.errorText();
+    if (player.status() == Changing)
+        return player.progressText();
+    return elapsedText(player.elapsed());
+}
+
+void PlayerModel::playerDataChanged()
+{
+    const QModelIndex topLeft = index(0, 0);
+    const QModelIndex bottomRight = index(0, 0);
+    emit dataChanged(topLeft, bottomRight, {});
+}
+
+void PlayerModel::togglePlayPause(QVariantMap settings)
+{
+    player.togglePlayPause(settings);
+}
+
+QVariant PlayerModel::liveSources()
+{
+    if (liveSourcesCache.isNull())
+        liveSourcesCache = player.liveSources();
+    return liveSourcesCache;
+}
+
+void PlayerModel::shutdown()
+{
+    player.shutdown();
+}

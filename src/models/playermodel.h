@@ -1,0 +1,62 @@
+#pragma once
+
+#include "engine/player.h"
+
+#include <QAbstractListModel>
+#include <QFileSystemWatcher>
+#include <QVariant>
+
+class QNetworkReply;
+
+// The window's view of the engine: one row, the stream, whose roles carry
+// everything the window shows, and the commands the window sends back.
+class PlayerModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    enum Role {
+        SongRole = Qt::UserRole + 1,
+        PositionRole,
+        StatusRole,
+        LeftVolumeRole,
+        RightVolumeRole,
+        IsPlayingRole,
+        IsErrorRole,
+        IsChangingRole,
+    };
+
+    PlayerModel();
+    ~PlayerModel() override;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    // Texts shown for a status and for an elapsed time.
+    static QString statusText(int status);
+    static QString elapsedText(double seconds);
+
+    // The engine behind the model, for tests and benchmarks.
+    Player &engine() { return player; }
+
+public slots:
+    void playerDataChanged();
+    void onMetadataChange(QString file);
+
+public:
+    Q_INVOKABLE void setAutoStart(bool autoStart);
+    Q_INVOKABLE void metadataUpdate(QString metadata);
+    Q_INVOKABLE void setMetadataFile(QString file);
+    Q_INVOKABLE void togglePlayPause(QVariantMap settings);
+    Q_INVOKABLE QVariant liveSources();
+    Q_INVOKABLE void shutdown();
+
+private:
+    QString positionText() const;
+    void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
+
+    Player player;
+    QVariant liveSourcesCache;
+    QFileSystemWatcher metadataWatcher;
+};

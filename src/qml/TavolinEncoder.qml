@@ -1,0 +1,1064 @@
+import QtQuick 2.12
+import QtQuick.Window 2.12
+import QtQuick.Controls 2.15
+import QtQuick.Dialogs 1.3
+import QtQuick.Layouts 1.15
+import Qt.labs.settings 1.0
+import com.tavolin 1.0
+import "library.js" as Library
+
+Window {
+    id: root_window
+    objectName: "root_window"
+    width: 640
+    minimumWidth: 640
+    maximumWidth: 640
+    height: 200
+    minimumHeight: 200
+    color: "#020104"
+    title: qsTr("Tavolin Encoder")
+    visible: true
+
+    onClosing: playerModel.shutdown()
+
+    PlayerModel {
+        id: playerModel
+        objectName: "playerModel"
+    }
+
+    LogsModel {
+        id: logsModel
+        objectName: "logsModel"
+    }
+
+    Component {
+        id: playerDelegate
+
+        Item {
+            id: playerView
+            objectName: "playerView"
+            width: ListView.view.width
+            height: ListView.view.height
+
+            // The meters read the levels through these, so a level can be shown
+            // without an engine producing it.
+            property int leftLevel: leftVolume
+            property int rightLevel: rightVolume
+
+            readonly property var tabs: [
+                { "label": "Stream", "state": "VIEW_STREAMS" },
+                { "label": "Log", "state": "VIEW_LOG" },
+                { "label": "Settings", "state": "VIEW_SETTINGS" }
+            ]
+
+            Settings {
+                id: liveSourceSettings
+                objectName: "liveSourceSettings"
+                property int currentIndex: 0
+                property string deviceIndex: ""
+                property string deviceName: ""
+            }
+
+            Settings {
+                id: startupSettings
+                objectName: "startupSettings"
+                property bool openApplicationOnSystemStartup: false
+                property bool startStreamOnAppStart: false
+            }
+
+            Row {
+                id: controlView
+                z: 1
+                height: 150
+
+                Rectangle {
+                    id: meterView
+                    width: 50
+                    height: 150
+                    color: "#33303B"
+
+                    Item {
+                        id: meterArea
+                        width: parent.width
+                        height: 120
+                        anchors.verticalCenter: parent.verticalCenter
+
+                        Rectangle {
+                            x: 16
+                            width: 18
+                            height: 120
+                            radius: 3
+                            color: "#020104"
+
+                            Repeater {
+                                model: 2
+
+                                Column {
+                                    objectName: index === 0 ? "leftMeterColumn" : "rightMeterColumn"
+                                    x: index * 9
+                                    width: 9
+                                    padding: 2
+                                    spacing: 1
+
+                                    Repeater {
+                                        model: 39
+
+                                        Rectangle {
+                                            objectName: "segment"
+                                            width: 5
+                                            height: 2
+                                            color: index < 5 ? "#FF0000" : index < 15 ? "#FFFF00" : "#00FF00"
+                                        }
+                                    }
+                                }
+                            }
+                        }
+
+                        Rectangle {
+                            objectName: "leftMeterMask"
+                            x: 16
+                            width: 9
+                            height: 120 * (1 - playerView.leftLevel / 100)
+                            radius: 3
+                            color: "#000000"
+                        }
+
+                        Rectangle {
+                            objectName: "rightMeterMask"
+                            x: 25
+                            width: 9
+                            height: 120 * (1 - playerView.rightLevel / 100)
+                            radius: 3
+                            color: "#000000"
+                        }
+                    }
+                }
+
+                Rectangle {
+                    id: startButton
+                    width: 100
+                    height: 150
+                    color: "#33303B"
+
+                    Image {
+                        objectName: "startImage"
+                        x: 16
+                        width: 44
+                        height: 44
+                        anchors.verticalCenter: parent.verticalCenter
+                        source: isPlaying ? "../images/pause.svg" : "../images/play.svg"
+                        sourceSize: Qt.size(44, 44)
+                        opacity: isChanging ? 0.3 : 1.0
+
+                        MouseArea {
+                            anchors.fill: parent
+                            onClicked: Library.startPlayer(playerModel, streamSettings, liveSourceSettings, isChanging)
+                        }
+                    }
+                }
+
+                Rectangle {
+                    id: timerView
+                    width: 250
+                    height: 150
+                    color: "#33303B"
+
+                    Column {
+                        y: 16
+                        spacing: 16
+
+                        Rectangle {
+                            objectName: "statusBadge"
+                            width: statusText.width + 16
+                            height: 25
+                            radius: 3
+                            color: isPlaying ? "#FFFFFF" : "#514F59"
+
+                            Text {
+                                id: statusText
+                                objectName: "statusText"
+                                x: 8
+                                anchors.verticalCenter: parent.verticalCenter
+                                text: status
+                                font.capitalization: Font.AllUppercase
+                                font.bold: true
+                                font.pixelSize: 14
+                                color: isPlaying ? "#DD2222" : "#FFFFFF"
+                            }
+                        }
+
+                        Text {
+                            objectName: "positionText"
+                            text: position
+                            color: "#FFFFFF"
+                            wrapMode: Text.WordWrap
+                            font.pixelSize: isError ? 12 : isChanging ? 15 : 28
+                            width: isError || isChanging ? 200 : 150
+                        }
+                    }
+                }
+
+                Rectangle {
+                    id: metadataView
+                    width: 250
+                    height: 150
+                    color: "#33303B"
+
+                    Column {
+                        y: 20
+                        width: parent.width
+                        spacing: 16
+
+                        Text {
+                            text: "Now playing"
+                            font.capitalization: Font.AllUppercase
+                            font.bold: true
+                            font.pixelSize: 14
+                            color: "#BBB9C1"
+                        }
+
+                        Item {
+                            width: nowPlayingRow.width
+                            height: nowPlayingRow.height
+
+                            Row {
+                                id: nowPlayingRow
+
+                                Text {
+                                    id: songText
+                                    objectName: "songText"
+                                    width: metadataView.width - 48
+                                    text: song
+                                    font.pixelSize: 20
+                                    color: "#FFFFFF"
+                                    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                                    maximumLineCount: 3
+                                    elide: Text.ElideRight
+                                }
+
+                                Item {
+                                    objectName: "editMark"
+                                    width: 24
+                                    height: songText.height
+                                    visible: isPlaying
+
+                                    Image {
+                                        anchors.centerIn: parent
+                                        width: 24
+                                        height: 24
+                                        source: "../images/pencil.svg"
+                                        sourceSize: Qt.size(24, 24)
+                                    }
+                                }
+                            }
+
+                            MouseArea {
+                                objectName: "nowPlayingArea"
+                                anchors.fill: parent
+                                enabled: isPlaying
+                                onClicked: editMetadataDialog.open()
+                            }
+                        }
+                    }
+                }
+            }
+
+            Rectangle {
+                id: detailsView
+                objectName: "detailsView"
+                anchors.top: controlView.bottom
+                width: parent.width
+                height: playerView.height > 200 ? playerView.height - 200 : 0
+                color: "#1A1820"
+                visible: state !== "HIDDEN"
+                state: "HIDDEN"
+
+                readonly property string activeTab: state === "VIEW_LOG" ? "Log"
+                                                   : state === "VIEW_SETTINGS" ? "Settings"
+                                                   : state === "HIDDEN" ? "" : "Stream"
+
+                // Leaving a state keeps the height that the user or the state chose.
+                states: [
+                    State {
+                        name: "HIDDEN"
+                        PropertyChanges { target: root_window; height: 200; restoreEntryValues: false }
+                    },
+                    State {
+                        name: "VIEW_STREAMS"
+                        PropertyChanges { target: root_window; height: 324; restoreEntryValues: false }
+                    },
+                    State {
+                        name: "VIEW_STREAMS_WINDOW_RESIZE"
+                    },
+                    State {
+                        name: "VIEW_LOG"
+                        PropertyChanges { target: root_window; height: 400; restoreEntryValues: false }
+                    },
+                    State {
+                        name: "VIEW_SETTINGS"
+                        PropertyChanges { target: root_window; height: 500; restoreEntryValues: false }
+                    }
+                ]
+
+                onHeightChanged: {
+                    if (height > 0 && state === "HIDDEN")
+                        state = "VIEW_STREAMS_WINDOW_RESIZE";
+                    else if (height === 0 && state !== "HIDDEN")
+                        state = "HIDDEN";
+                }
+
+                Rectangle {
+                    width: parent.width
+                    height: 1
+                    color: "#514F59"
+                }
+
+                Rectangle {
+                    id: tabBarView
+                    objectName: "tabBarView"
+                    y: 1
+                    z: 1
+                    width: parent.width
+                    height: 49
+                    color: "#33303B"
+
+                    Row {
+                        height: parent.height
+                        leftPadding: 16
+                        spacing: 16
+
+                        Repeater {
+                            model: playerView.tabs
+
+                            Text {
+                                objectName: "tab" + modelData.label
+                                height: tabBarView.height
+                                verticalAlignment: Text.AlignVCenter
+                                text: modelData.label
+                                font.bold: true
+                                font.pixelSize: 16
+                                color: "#FFFFFF"
+
+                                Rectangle {
+                                    objectName: "underline"
+                                    anchors.bottom: parent.bottom
+                                    width: parent.width
+                                    height: 2
+                                    color: "#FFFFFF"
+                                    visible: detailsView.activeTab === modelData.label
+                                }
+
+                                MouseArea {
+                                    anchors.fill: parent
+                                    onClicked: detailsView.state = modelData.state
+                                }
+                            }
+                        }
+                    }
+
+                    Item {
+                        objectName: "closeDetails"
+                        anchors.right: parent.right
+                        width: 48
+                        height: parent.height
+
+                        Image {
+                            anchors.centerIn: parent
+                            width: 24
+                            height: 24
+                            source: "../images/cross.svg"
+                            sourceSize: Qt.size(24, 24)
+                        }
+
+                        MouseArea {
+                            anchors.fill: parent
+                            onClicked: detailsView.state = "HIDDEN"
+                        }
+                    }
+                }
+
+                ScrollView {
+                    id: streamsView
+                    objectName: "streamsView"
+                    y: 50
+                    width: parent.width
+                    height: Math.max(0, parent.height - 50)
+                    visible: detailsView.activeTab === "Stream"
+
+                    Column {
+                        padding: 16
+
+                        Row {
+                            spacing: 16
+
+                            Button {
+                                objectName: "configureStreamButton"
+                                text: "Configure stream"
+                                enabled: !isPlaying
+                                onClicked: editStream.open()
+                            }
+
+                            Text {
+                                anchors.verticalCenter: parent.verticalCenter
+                                text: "You'll need to stop this stream before you can configure it."
+                                color: "#FFFFFF"
+                                visible: isPlaying
+                            }
+                        }
+                    }
+                }
+
+                ScrollView {
+                    id: logView
+                    objectName: "logView"
+                    y: 50
+                    width: parent.width
+                    height: Math.max(0, parent.height - 50)
+                    visible: detailsView.activeTab === "Log"
+                    clip: true
+                    contentWidth: availableWidth
+
+                    Column {
+                        id: logColumn
+                        width: logView.availableWidth
+                        padding: 16
+
+                        Repeater {
+                            model: logsModel
+
+                            TextArea {
+                                width: logColumn.width - logColumn.leftPadding - logColumn.rightPadding
+                                readOnly: true
+                                wrapMode: TextEdit.Wrap
+                                selectByMouse: true
+                                color: "#FFFFFF"
+                                text: model.display
+                            }
+                        }
+                    }
+                }
+
+                ScrollView {
+                    id: settingsView
+                    objectName: "settingsView"
+                    y: 50
+                    width: parent.width
+                    height: Math.max(0, parent.height - 50)
+                    visible: detailsView.activeTab === "Settings"
+                    clip: true
+                    contentWidth: availableWidth
+
+                    Column {
+                        width: settingsView.availableWidth
+                        padding: 16
+                        spacing: 16
+
+                        Column {
+                            spacing: 4
+
+                            Label {
+                                text: "Audio source"
+                                font.bold: true
+                                color: "#FFFFFF"
+                            }
+
+                            ComboBox {
+                                id: liveSourceSelector
+                                objectName: "liveSourceSelector"
+                                width: 300
+                                model: playerModel.liveSources()
+                                textRole: "deviceName"
+                                currentIndex: liveSourceSettings.currentIndex
+
+                                // Set once the stored settings are read; changes before
+                                // that come from building the box, not from a choice.
+                                property bool filled: false
+
+                                function storeSelectedSource() {
+                                    liveSourceSettings.currentIndex = currentIndex;
+                                    var source = playerModel.liveSources()[currentIndex];
+                                    if (source === undefined)
+                                        return;
+                                    liveSourceSettings.deviceIndex = String(source.index);
+                                    liveSourceSettings.deviceName = source.deviceName;
+                                }
+
+                                onCurrentIndexChanged: {
+                                    if (filled)
+                                        storeSelectedSource();
+                                }
+
+                                Component.onCompleted: {
+                                    liveSourceSettings.currentIndex = Library.initialSourceIndex(
+                                                model, liveSourceSettings.deviceIndex, liveSourceSettings.currentIndex);
+                                    filled = true;
+                                    storeSelectedSource();
+                                }
+                            }
+                        }
+
+                        Column {
+                            spacing: 4
+
+                            Label {
+                                text: "Metadata file"
+                                font.bold: true
+                                color: "#FFFFFF"
+                            }
+
+                            Button {
+                                objectName: "chooseMetadataFileButton"
+                                text: "Choose..."
+                                onClicked: metadataFileDialog.open()
+                            }
+                        }
+
+                        CheckBox {
+                            id: openOnStartupBox
+                            objectName: "openOnStartupBox"
+                            text: qsTr("Open application on system startup")
+                            checked: startupSettings.openApplicationOnSystemStartup
+                            background: Item {}
+                            contentItem: Text {
+                                text: openOnStartupBox.text
+                                font: openOnStartupBox.font
+                                color: "#FFFFFF"
+                                verticalAlignment: Text.AlignVCenter
+                                leftPadding: openOnStartupBox.indicator.width + openOnStartupBox.spacing
+                            }
+
+                            onCheckedChanged: {
+                                if (checked === startupSettings.openApplicationOnSystemStartup)
+                                    return;
+                                startupSettings.openApplicationOnSystemStartup = checked;
+                                playerModel.setAutoStart(checked);
+                            }
+                        }
+
+                        CheckBox {
+                            id: startStreamBox
+                            objectName: "startStreamBox"
+                            text: qsTr("Start stream when opening application")
+                            checked: startupSettings.startStreamOnAppStart
+                            background: Item {}
+                            contentItem: Text {
+                                text: startStreamBox.text
+                                font: startStreamBox.font
+                                color: "#FFFFFF"
+                                verticalAlignment: Text.AlignVCenter
+                                leftPadding: startStreamBox.indicator.width + startStreamBox.spacing
+                            }
+
+                            onCheckedChanged: startupSettings.startStreamOnAppStart = checked
+
+                            Component.onCompleted: {
+                                if (!startupSettings.startStreamOnAppStart)
+                                    return;
+                                Library.setTimeout(function () {
+                                    Library.startPlayer(playerModel, streamSettings, liveSourceSettings, isChanging);
+                                }, 500, root_window);
+                            }
+                        }
+                    }
+                }
+            }
+
+            Rectangle {
+                anchors.bottom: footerView.top
+                width: parent.width
+                height: 1
+                color: "#514F59"
+            }
+
+            Rectangle {
+                id: footerView
+                objectName: "footerView"
+                anchors.bottom: parent.bottom
+                width: parent.width
+                height: 49
+                color: "#33303B"
+
+                Row {
+                    objectName: "footerTabs"
+                    height: parent.height
+                    leftPadding: 16
+                    spacing: 16
+                    visible: detailsView.state === "HIDDEN"
+
+                    Repeater {
+                        model: playerView.tabs
+
+                        Text {
+                            objectName: "footer" + modelData.label
+                            height: footerView.height
+                            verticalAlignment: Text.AlignVCenter
+                            text: modelData.label
+                            font.bold: true
+                            font.pixelSize: 16
+                            color: "#FFFFFF"
+
+                            MouseArea {
+                                anchors.fill: parent
+                                onClicked: detailsView.state = modelData.state
+                            }
+                        }
+                    }
+                }
+
+                Image {
+                    anchors.right: parent.right
+                    anchors.rightMargin: 16
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: 80
+                    fillMode: Image.PreserveAspectFit
+                    source: "../images/Logo - horizontal - white.png"
+                }
+            }
+        }
+    }
+
+    Dialog {
+        id: editStream
+        objectName: "editStream"
+        title: "Configure stream"
+        modality: Qt.NonModal
+        width: 800
+        height: 800
+
+        function reset() {
+            streamSettingsName.text = streamSettings.name;
+            streamSettingsDescription.text = streamSettings.description;
+            streamSettingsGenre.text = streamSettings.genre;
+            streamSettingsUrl.text = streamSettings.url;
+            streamSettingsHostname.text = streamSettings.hostname;
+            streamSettingsPort.text = streamSettings.port.toString(10);
+            streamSettingsMount.text = streamSettings.mount;
+            streamSettingsUser.text = streamSettings.user;
+            streamSettingsPassword.text = streamSettings.password;
+            streamSettingsCertificateFile.text = streamSettings.certificateFile;
+            streamSettingsEncoder.currentIndex = streamSettings.encoderIndex;
+            streamSettingsProtocol.currentIndex = streamSettings.protocolIndex;
+            streamSettingsBitrate.currentIndex = streamSettings.bitrateIndex;
+            streamSettingsSamplerate.currentIndex = streamSettings.samplerateIndex;
+        }
+
+        function save() {
+            streamSettings.name = streamSettingsName.text.trim();
+            streamSettings.description = streamSettingsDescription.text.trim();
+            streamSettings.genre = streamSettingsGenre.text.trim();
+            streamSettings.url = streamSettingsUrl.text.trim();
+            streamSettings.hostname = streamSettingsHostname.text.trim();
+            // An empty field parses to no number: the stored port stays.
+            var port = parseInt(streamSettingsPort.text, 10);
+            if (!isNaN(port))
+                streamSettings.port = port;
+            var mount = streamSettingsMount.text.trim();
+            streamSettings.mount = mount.charAt(0) === "/" ? mount.substring(1) : mount;
+            streamSettings.user = streamSettingsUser.text.trim();
+            streamSettings.password = streamSettingsPassword.text.trim();
+            streamSettings.certificateFile = streamSettingsCertificateFile.text.trim();
+            streamSettings.encoder = streamSettingsEncoder.currentText.trim();
+            streamSettings.encoderIndex = streamSettingsEncoder.currentIndex;
+            streamSettings.protocol = streamSettingsProtocol.currentText.trim();
+            streamSettings.protocolIndex = streamSettingsProtocol.currentIndex;
+            streamSettings.bitrate = streamSettingsBitrate.currentText.trim();
+            streamSettings.bitrateIndex = streamSettingsBitrate.currentIndex;
+            streamSettings.samplerate = parseInt(streamSettingsSamplerate.currentText, 10);
+            streamSettings.samplerateIndex = streamSettingsSamplerate.currentIndex;
+            reset();
+            accept();
+        }
+
+        contentItem: Rectangle {
+            implicitWidth: 800
+            implicitHeight: 800
+            color: "#F8F7FA"
+
+            Settings {
+                id: streamSettings
+                objectName: "streamSettings"
+                property string name: ""
+                property string description: ""
+                property string genre: ""
+                property string url: ""
+                property string hostname: "localhost"
+                property int port: 8000
+                property string mount: "live"
+                property string user: "source"
+                property string password: ""
+                property string encoder: "MP3"
+                property int encoderIndex: 0
+                property string protocol: "HTTP"
+                property int protocolIndex: 0
+                property string bitrate: "128k"
+                property int bitrateIndex: 12
+                property int samplerate: 44100
+                property int samplerateIndex: 4
+                property string certificateFile: ""
+            }
+
+            ScrollView {
+                id: streamForm
+                anchors.top: parent.top
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.bottom: streamButtons.top
+                clip: true
+                contentWidth: availableWidth
+
+                Column {
+                    width: streamForm.availableWidth
+
+                    Column {
+                        width: parent.width
+                        padding: 16
+                        bottomPadding: 24
+                        spacing: 16
+
+                        Text {
+                            text: "Stream details"
+                            font.pixelSize: 18
+                            color: "#020104"
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "Name"; font.bold: true; color: "#020104" }
+                            TextField {
+                                id: streamSettingsName
+                                objectName: "streamSettingsName"
+                                width: 400
+                                placeholderText: ""
+                                selectByMouse: true
+                                text: streamSettings.name
+                            }
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "Description"; font.bold: true; color: "#020104" }
+                            TextField {
+                                id: streamSettingsDescription
+                                objectName: "streamSettingsDescription"
+                                width: 400
+                                placeholderText: ""
+                                selectByMouse: true
+                                text: streamSettings.description
+                            }
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "Genre"; font.bold: true; color: "#020104" }
+                            TextField {
+                                id: streamSettingsGenre
+                                objectName: "streamSettingsGenre"
+                                width: 400
+                                placeholderText: ""
+                                selectByMouse: true
+                                text: streamSettings.genre
+                            }
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "URL"; font.bold: true; color: "#020104" }
+                            TextField {
+                                id: streamSettingsUrl
+                                objectName: "streamSettingsUrl"
+                                width: 400
+                                placeholderText: ""
+                                selectByMouse: true
+                                text: streamSettings.url
+                            }
+                        }
+                    }
+
+                    Rectangle {
+                        width: parent.width
+                        height: 1
+                        color: "#E6E4E9"
+                    }
+
+                    Column {
+                        width: parent.width
+                        padding: 16
+                        bottomPadding: 24
+                        spacing: 16
+
+                        Text {
+                            text: "Server details"
+                            font.pixelSize: 18
+                            color: "#020104"
+                        }
+
+                        Row {
+                            spacing: 16
+
+                            Column {
+                                spacing: 4
+                                Label { text: "Protocol"; font.bold: true; color: "#020104" }
+                                ComboBox {
+                                    id: streamSettingsProtocol
+                                    objectName: "streamSettingsProtocol"
+                                    model: ["HTTP", "HTTPS"]
+                                    currentIndex: streamSettings.protocolIndex
+                                }
+                            }
+
+                            Column {
+                                spacing: 4
+                                Label { text: "Hostname"; font.bold: true; color: "#020104" }
+                                TextField {
+                                    id: streamSettingsHostname
+                                    objectName: "streamSettingsHostname"
+                                    width: 300
+                                    placeholderText: "localhost"
+                                    selectByMouse: true
+                                    text: streamSettings.hostname
+                                }
+                            }
+
+                            Column {
+                                spacing: 4
+                                Label { text: "Port"; font.bold: true; color: "#020104" }
+                                TextField {
+                                    id: streamSettingsPort
+                                    objectName: "streamSettingsPort"
+                                    width: 70
+                                    placeholderText: ""
+                                    selectByMouse: true
+                                    validator: IntValidator { bottom: 0 }
+                                    text: streamSettings.port.toString(10)
+                                }
+                            }
+
+                            Column {
+                                spacing: 4
+                                Label { text: "Mount"; font.bold: true; color: "#020104" }
+                                TextField {
+                                    id: streamSettingsMount
+                                    objectName: "streamSettingsMount"
+                                    width: 150
+                                    placeholderText: ""
+                                    selectByMouse: true
+                                    text: streamSettings.mount
+                                }
+                            }
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "Username"; font.bold: true; color: "#020104" }
+                            TextField {
+                                id: streamSettingsUser
+                                objectName: "streamSettingsUser"
+                                width: 400
+                                placeholderText: ""
+                                selectByMouse: true
+                                text: streamSettings.user
+                            }
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "Password"; font.bold: true; color: "#020104" }
+                            TextField {
+                                id: streamSettingsPassword
+                                objectName: "streamSettingsPassword"
+                                width: 400
+                                placeholderText: ""
+                                selectByMouse: true
+                                echoMode: TextInput.PasswordEchoOnEdit
+                                text: streamSettings.password
+                            }
+                        }
+
+                        // Certificates to trust for an HTTPS server of its own
+                        // (private or self-signed), beside the system's.
+                        Column {
+                            spacing: 4
+                            Label { text: "Certificate file"; font.bold: true; color: "#020104" }
+                            Row {
+                                spacing: 16
+                                TextField {
+                                    id: streamSettingsCertificateFile
+                                    objectName: "streamSettingsCertificateFile"
+                                    width: 400
+                                    placeholderText: "The system's certificate authorities only"
+                                    selectByMouse: true
+                                    text: streamSettings.certificateFile
+                                }
+                                Button {
+                                    text: "Choose..."
+                                    onClicked: certificateFileDialog.open()
+                                }
+                            }
+                        }
+                    }
+
+                    Rectangle {
+                        width: parent.width
+                        height: 1
+                        color: "#E6E4E9"
+                    }
+
+                    Column {
+                        width: parent.width
+                        padding: 16
+                        bottomPadding: 24
+                        spacing: 16
+
+                        Text {
+                            text: "Encoding settings"
+                            font.pixelSize: 18
+                            color: "#020104"
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "Codec"; font.bold: true; color: "#020104" }
+                            ComboBox {
+                                id: streamSettingsEncoder
+                                objectName: "streamSettingsEncoder"
+                                model: ["MP3"]
+                                currentIndex: streamSettings.encoderIndex
+                            }
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "Bitrate"; font.bold: true; color: "#020104" }
+                            ComboBox {
+                                id: streamSettingsBitrate
+                                objectName: "streamSettingsBitrate"
+                                model: ["8k", "16k", "20k", "24k", "32k", "40k", "48k", "56k", "64k", "80k",
+                                        "96k", "112k", "128k", "160k", "192k", "224k", "256k", "320k"]
+                                currentIndex: streamSettings.bitrateIndex
+                            }
+                        }
+
+                        Column {
+                            spacing: 4
+                            Label { text: "Samplerate"; font.bold: true; color: "#020104" }
+                            ComboBox {
+                                id: streamSettingsSamplerate
+                                objectName: "streamSettingsSamplerate"
+                                model: ["8000", "11025", "16000", "22050", "44100", "48000"]
+                                currentIndex: streamSettings.samplerateIndex
+                            }
+                        }
+                    }
+                }
+            }
+
+            DialogButtonBox {
+                id: streamButtons
+                objectName: "streamButtons"
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.bottom: parent.bottom
+                standardButtons: DialogButtonBox.Save | DialogButtonBox.Cancel
+
+                onAccepted: editStream.save()
+                onRejected: {
+                    editStream.reset();
+                    editStream.reject();
+                }
+            }
+        }
+    }
+
+    Dialog {
+        id: editMetadataDialog
+        objectName: "editMetadataDialog"
+        title: "Update metadata"
+        modality: Qt.NonModal
+        width: 400
+        height: 250
+
+        contentItem: Rectangle {
+            implicitWidth: 400
+            implicitHeight: 250
+            color: "#F8F7FA"
+
+            Column {
+                width: parent.width
+                padding: 16
+                bottomPadding: 24
+                spacing: 16
+
+                Column {
+                    spacing: 4
+                    Label { text: "Title"; font.bold: true; color: "#020104" }
+                    TextField {
+                        id: titleMetadata
+                        objectName: "titleMetadata"
+                        width: editMetadataDialog.width - 32
+                        placeholderText: ""
+                        selectByMouse: true
+                    }
+                }
+
+                Column {
+                    spacing: 4
+                    Label { text: "Artist"; font.bold: true; color: "#020104" }
+                    TextField {
+                        id: artistMetadata
+                        objectName: "artistMetadata"
+                        width: editMetadataDialog.width - 32
+                        placeholderText: ""
+                        selectByMouse: true
+                    }
+                }
+            }
+
+            DialogButtonBox {
+                objectName: "metadataButtons"
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.bottom: parent.bottom
+                standardButtons: DialogButtonBox.Apply | DialogButtonBox.Cancel
+
+                onApplied: {
+                    playerModel.metadataUpdate(artistMetadata.text + " - " + titleMetadata.text);
+                    editMetadataDialog.accept();
+                }
+                onRejected: editMetadataDialog.reject()
+            }
+        }
+    }
+
+    FileDialog {
+        id: metadataFileDialog
+        objectName: "metadataFileDialog"
+        title: "Please choose a file"
+        folder: shortcuts.home
+        selectMultiple: false
+        selectFolder: false
+        selectExisting: true
+
+        onAccepted: playerModel.setMetadataFile(fileUrls[0].toString())
+    }
+
+    FileDialog {
+        id: certificateFileDialog
+        objectName: "certificateFileDialog"
+        title: "Please choose a certificate file"
+        folder: shortcuts.home
+        selectMultiple: false
+        selectFolder: false
+        selectExisting: true
+        nameFilters: ["Certificates (*.pem *.crt)", "All files (*)"]
+
+        onAccepted: streamSettingsCertificateFile.text = Library.localPath(fileUrl)
+    }
+
+    ListView {
+        anchors.fill: parent
+        // One row, as large as the window: nothing to scroll.
+        interactive: false
+        model: playerModel
+        delegate: playerDelegate
+    }
+}

@@ -1,0 +1,47 @@
+.pragma library
+
+// Starts or stops streaming with the stored settings. The caller passes the
+// player row's isChanging: while a run is being set up or torn down a second
+// tap would only queue a stop or start the engine cannot act on yet.
+function startPlayer(playerModel, streamSettings, liveSourceSettings, isChanging) {
+    if (isChanging)
+        return;
+    playerModel.togglePlayPause(settingsMap(streamSettings, liveSourceSettings));
+}
+
+// The engine gets plain values, never the live settings objects.
+function settingsMap(streamSettings, liveSourceSettings) {
+    return {
+        "stream": JSON.parse(JSON.stringify(streamSettings)),
+        "liveSource": {
+            "index": liveSourceSettings.deviceIndex,
+            "name": liveSourceSettings.deviceName
+        }
+    };
+}
+
+function setTimeout(fn, delay, root) {
+    var timer = Qt.createQmlObject("import QtQuick 2.0; Timer {}", root);
+    timer.interval = delay;
+    timer.repeat = false;
+    timer.triggered.connect(fn);
+    timer.start();
+}
+
+// The entry to select when the source list is first filled: the stored device
+// wherever the system lists it now, so that an unplugged device or a new order
+// does not silently switch to another one; else the stored position.
+function initialSourceIndex(sources, deviceIndex, currentIndex) {
+    for (var i = 0; i < sources.length; ++i) {
+        if (String(sources[i].index) === deviceIndex)
+            return i;
+    }
+    return currentIndex;
+}
+
+// The local path of a file URL as the file dialogs give it ("file:///C:/x"
+// on Windows is "C:/x").
+function localPath(url) {
+    var path = decodeURIComponent(String(url).replace(/^file:\/\//, ""));
+    return /^\/[A-Za-z]:/.test(path) ? path.substring(1) : path;
+}

@@ -1,0 +1,72 @@
+import QtQuick 2.12
+import QtTest 1.2
+
+// A test case that opens the real window document on an empty settings store.
+TestCase {
+    when: windowShown
+
+    property var window: null
+
+    function init() {
+        testEnvironment.clearSettings();
+    }
+
+    function cleanup() {
+        closeDocument();
+    }
+
+    function openDocument() {
+        var component = Qt.createComponent(testEnvironment.documentUrl);
+        compare(component.status, Component.Ready, component.errorString());
+        window = component.createObject(null);
+        verify(window !== null);
+        tryCompare(window, "visible", true);
+        return window;
+    }
+
+    // Closes the window as its close button does, so a stream is shut down,
+    // and destroys it, so its settings are written.
+    function closeDocument() {
+        if (window === null)
+            return;
+        window.close();
+        window.destroy();
+        window = null;
+        wait(0);
+    }
+
+    // The player view is a delegate of the window's list: its items are found
+    // through the visual tree, its settings objects through the view itself.
+    function child(name) {
+        var found = findChild(window, name) || findChild(window.contentItem, name);
+        if (!found) {
+            var view = findChild(window.contentItem, "playerView");
+            found = view ? findChild(view, name) : null;
+        }
+        verify(found !== null, "no object named " + name);
+        return found;
+    }
+
+    // Waits until the dialog's own window shows its buttons: a click before
+    // that does not reach them.
+    function openDialog(name, buttons) {
+        var dialog = child(name);
+        if (!dialog.visible)
+            dialog.open();
+        tryCompare(dialog, "visible", true);
+        waitForRendering(child(buttons));
+        return dialog;
+    }
+
+    // Points the stored settings at the private Icecast server and tone source.
+    function storePrivateServer() {
+        var server = testEnvironment.server;
+        var stream = child("streamSettings");
+        stream.hostname = server.hostname;
+        stream.port = server.port;
+        stream.user = server.user;
+        stream.password = server.password;
+        var liveSource = child("liveSourceSettings");
+        liveSource.deviceIndex = server.source;
+    }
+}

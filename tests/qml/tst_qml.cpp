@@ -1,0 +1,115 @@
+// Qt Quick tests of the window document and its script library, with the real
+// models, the real settings store in a private folder, and private Icecast and
+// PulseAudio servers to stream to.
+#include "icecastserver.h"
+#include "pulseserver.h"
+#include "models/logsmodel.h"
+#include "models/playermodel.h"
+
+#include <QGuiApplication>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtQuickTest>
+
+class TestEnvironment : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QUrl documentUrl READ documentUrl CONSTANT)
+    Q_PROPERTY(QVariantMap server READ server CONSTANT)
+
+public:
+    bool startServers()
+    {
+        if (!pulse.start()) {
+            qWarning("%s", qPrintable(pulse.errorString()));
+            return false;
+        }
+        if (!icecast.start()) {
+            qWarning("%s", qPrintable(icecast.errorString()));
+            return false;
+        }
+        return true;
+    }
+
+    void stopServers()
+    {
+        icecast.stop();
+        pulse.stop();
+    }
+
+    QUrl documentUrl() const { return QUrl::fromLocalFile(QStringLiteral(TAVOLIN_QML_DOCUMENT)); }
+
+    // What the stream settings must hold to stream the private tone to the
+    // private Icecast server.
+    QVariantMap server() const
+    {
+        return {{QStringLiteral("hostname"), icecast.host()},
+                {QStringLiteral("port"), icecast.port()},
+                {QStringLiteral("user"), icecast.sourceUser()},
+                {QStringLiteral("password"), icecast.sourcePassword()},
+                {QStringLiteral("source"), pulse.sourceName()}};
+    }
+
+    Q_INVOKABLE void clearSettings()
+    {
+        QSettings settings;
+        settings.clear();
+        settings.sync();
+    }
+
+    // The settings store's top level as the application sees it.
+    Q_INVOKABLE QVariantMap storedSettings() const
+    {
+        QSettings settings;
+        QVariantMap values;
+        const QStringList keys = settings.childKeys();
+        for (const QString &key : keys)
+            values.insert(key, settings.value(key));
+        return values;
+    }
+
+private:
+    PulseServer pulse;
+    IcecastServer icecast;
+};
+
+class Setup : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Before the application exists, so nothing reads the user's own settings.
+    Setup() { qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8()); }
+
+public slots:
+    void applicationAvailable()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("Tavolin"));
+        QCoreApplication::setOrganizationDomain(QStringLiteral("tavolin.example"));
+        QCoreApplication::setApplicationName(QStringLiteral("TavolinEncoder"));
+        // The document's window closes in every test; the test runner goes on.
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        qmlRegisterType<PlayerModel>("com.tavolin", 1, 0, "PlayerModel");
+        qmlRegisterType<LogsModel>("com.tavolin", 1, 0, "LogsModel");
+        if (!environment.startServers())
+            qFatal("The private servers did not start");
+    }
+
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        engine->rootContext()->setContextProperty(QStringLiteral("testEnvironment"), &environment);
+    }
+
+    void cleanupTestCase() { environment.stopServers(); }
+
+private:
+    QTemporaryDir configHome;
+    TestEnvironment environment;
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(tavolin_qml, Setup)
+
+#include "tst_qml.moc"

@@ -1,0 +1,43 @@
+#include "requestrecorder.h"
+
+#include "testcertificate.h"
+
+#include <QSslSocket>
+
+bool RequestRecorder::start(const TestCertificate *certificate, Reply reply)
+{
+    if (certificate) {
+        m_certificate = certificate->certificates().value(0);
+        m_key = certificate->key();
+    }
+    m_reply = reply;
+    return listen(QHostAddress::LocalHost);
+}
+
+void RequestRecorder::incomingConnection(qintptr descriptor)
+{
+    ++m_connections;
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    connect(socket, &QSslSocket::disconnected, this, [this, socket] {
+        ++m_closedConnections;
+        socket->deleteLater();
+    });
+    connect(socket, &QSslSocket::encrypted, this, [this] { ++m_handshakes; });
+    connect(socket, &QSslSocket::readyRead, this, [this, socket] {
+        const bool headerWasComplete = m_received.contains("\r\n\r\n");
+        m_received += socket->readAll();
+        if (m_reply == Refuse && !headerWasComplete && m_received.contains("\r\n\r\n")) {
+            socket->write("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n");
+            socket->disconnectFromHost();
+        }
+    });
+    if (!m_certificate.isNull()) {
+        socket->setLocalCertificate(m_certificate);
+        socket->setPrivateKey(m_key);
+        socket->startServerEncryption();
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTcpServer>
+
+class TestCertificate;
+
+// A server of the test's own on 127.0.0.1 that keeps every byte its clients
+// send; over TLS, what arrives after the handshake. Unless told to stay
+// silent, it refuses each request with 401 once the header is complete, so
+// that a source gives up at once.
+class RequestRecorder : public QTcpServer
+{
+public:
+    enum Reply { Refuse, Silent };
+
+    // Listens on a free port, over TLS with certificate when one is given.
+    bool start(const TestCertificate *certificate = nullptr, Reply reply = Refuse);
+
+    int connections() const { return m_connections; }
+    // Connections that the client has closed: all they sent has been kept.
+    int closedConnections() const { return m_closedConnections; }
+    int handshakes() const { return m_handshakes; }
+    QByteArray received() const { return m_received; }
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+    Reply m_reply = Refuse;
+    int m_connections = 0;
+    int m_closedConnections = 0;
+    int m_handshakes = 0;
+    QByteArray m_received;
+};
