@@ -16,26 +16,53 @@ QByteArray utf8(const QString &text)
     return text.toUtf8();
 }
 
-// Everything after the connection: encoder, stream and header.
-int openEncoderAndStream(PipelineContext &context)
+// The stream of the open encoder, and the header that starts it.
+int openStream(PipelineContext &context)
 {
     Player &player = *context.owner;
-    av_dict_copy(&context.outputFormat->metadata, context.inputFormat->metadata, 0);
+    av_dict_copy(&context.outputFormat->metadata, context.inputMetadata, 0);
 
-    const QString codecName = player.codecName();
-    const AVCodec *codec = avcodec_find_encoder_by_name(utf8(codecName).constData());
-    if (!codec) {
-        player.reportError(QStringLiteral("Could not find the ") + codecName + QStringLiteral(" encoder."));
-        return AVERROR_ENCODER_NOT_FOUND;
-    }
-
-    AVStream *stream = avformat_new_stream(context.outputFormat, codec);
+    AVStream *stream = avformat_new_stream(context.outputFormat, context.encoder->codec);
     if (!stream) {
         player.reportError(QStringLiteral("Could not create new stream"));
         return AVERROR(ENOMEM);
     }
     stream->id = int(context.outputFormat->nb_streams) - 1;
     context.outputStreamIndex = stream->index;
+    stream->time_base = context.encoder->time_base;
+    int result = avcodec_parameters_from_context(stream->codecpar, context.encoder);
+    if (result < 0) {
+        player.reportError(QStringLiteral("Could not initialize stream parameters"));
+        return result;
+    }
+
+    result = avformat_write_header(context.outputFormat, nullptr);
+    if (result < 0)
+        reportConnectionFailure(context, ConnectionStep::Send, QStringLiteral("Could not write stream header"), result);
+    return result;
+}
+
+// Closes the connection and frees the output, keeping the encoder.
+void closeConnection(PipelineContext &context)
+{
+    if (context.outputFormat) {
+        avio_closep(&context.outputFormat->pb);
+        avformat_free_context(context.outputFormat);
+        context.outputFormat = nullptr;
+    }
+}
+
+} // namespace
+
+int openEncoder(PipelineContext &context)
+{
+    Player &player = *context.owner;
+    const QString codecName = player.codecName();
+    const AVCodec *codec = avcodec_find_encoder_by_name(utf8(codecName).constData());
+    if (!codec) {
+        player.reportError(QStringLiteral("Could not find the ") + codecName + QStringLiteral(" encoder."));
+        return AVERROR_ENCODER_NOT_FOUND;
+    }
 
     context.encoder = avcodec_alloc_context3(codec);
     if (!context.encoder) {
@@ -47,43 +74,26 @@ int openEncoderAndStream(PipelineContext &context)
     encoder->sample_rate = player.sampleRate();
     encoder->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_NONE;
     encoder->time_base = AVRational{1, encoder->sample_rate};
-    if (context.outputFormat->oformat->flags & AVFMT_GLOBALHEADER)
+    const AVOutputFormat *format = av_guess_format(utf8(player.formatName()).constData(), nullptr, nullptr);
+    if (format && (format->flags & AVFMT_GLOBALHEADER))
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
     AVDictionary *encoderOptions = nullptr;
     av_dict_set(&encoderOptions, "b", utf8(player.bitrate()).constData(), 0);
-    int result = avcodec_open2(encoder, codec, &encoderOptions);
+    const int result = avcodec_open2(encoder, codec, &encoderOptions);
     av_dict_free(&encoderOptions);
     if (result < 0) {
         player.reportError(withFFmpegError(QStringLiteral("Could not open output codec "), result));
-        return result;
-    }
-
-    stream->time_base = encoder->time_base;
-    result = avcodec_parameters_from_context(stream->codecpar, encoder);
-    if (result < 0) {
-        player.reportError(QStringLiteral("Could not initialize stream parameters"));
-        return result;
-    }
-
-    result = avformat_write_header(context.outputFormat, nullptr);
-    if (result < 0) {
-        player.reportError(QStringLiteral("Could not write stream header"));
+        avcodec_free_context(&context.encoder);
         return result;
     }
     return 0;
 }
 
-} // namespace
-
 void closeOutput(PipelineContext &context)
 {
     avcodec_free_context(&context.encoder);
-    if (context.outputFormat) {
-        avio_closep(&context.outputFormat->pb);
-        avformat_free_context(context.outputFormat);
-        context.outputFormat = nullptr;
-    }
+    closeConnection(context);
 }
 
 int openOutput(PipelineContext &context)
@@ -96,11 +106,11 @@ int openOutput(PipelineContext &context)
         return AVERROR(ENOMEM);
     }
 
-    int result = openSourceConnection(player, &context.outputFormat->pb);
+    int result = openSourceConnection(context, &context.outputFormat->pb);
     if (result >= 0)
-        result = openEncoderAndStream(context);
+        result = openStream(context);
     if (result < 0)
-        closeOutput(context);
+        closeConnection(context);
     return result;
 }
 
@@ -128,7 +138,8 @@ int encodeAndWrite(PipelineContext &context, AVFrame *frame)
         av_packet_rescale_ts(packet, context.encoder->time_base, streamTimeBase);
         result = av_interleaved_write_frame(context.outputFormat, packet);
         if (result < 0) {
-            player.reportError(withFFmpegError(QStringLiteral("Could not write frame "), result));
+            reportConnectionFailure(context, ConnectionStep::Send,
+                                    withFFmpegError(QStringLiteral("Could not write frame "), result), result);
             return result;
         }
     }

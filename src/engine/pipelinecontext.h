@@ -2,10 +2,13 @@
 
 #include "capturereader.h"
 
+#include <QString>
+
 #include <memory>
 
 extern "C" {
 struct AVCodecContext;
+struct AVDictionary;
 struct AVFilterContext;
 struct AVFilterGraph;
 struct AVFormatContext;
@@ -24,6 +27,11 @@ struct PipelineContext
     std::unique_ptr<CaptureReader> capture;
     // The capture device's format context, lent by capture for the set-up.
     AVFormatContext *inputFormat = nullptr;
+    // The device's metadata, copied at the set-up into every output: the
+    // input itself belongs to the capture thread by then.
+    AVDictionary *inputMetadata = nullptr;
+    // Set while the server connection is open; empty while the run waits to
+    // connect again.
     AVFormatContext *outputFormat = nullptr;
     AVCodecContext *decoder = nullptr;
     AVCodecContext *encoder = nullptr;
@@ -35,11 +43,27 @@ struct PipelineContext
     AVFrame *filteredFrame = nullptr;
     int inputStreamIndex = 0;
     int outputStreamIndex = 0;
+    // The user's choice: a connection that fails in a way that may pass is
+    // tried again rather than ending the run.
+    bool reconnects = false;
+    // While the run tries to connect again a stop interrupts the connection.
+    bool reconnecting = false;
+    // Set by a stage whose connection failed in a way that may pass when the
+    // run reconnects: the code, which the stage then reports to nobody.
+    int passingFailure = 0;
 };
+
+// Where a connection failure happened: connecting, or sending the stream.
+enum class ConnectionStep { Connect, Send };
 
 // Stages of a run. Each returns 0 (encodeAndWrite: -11 after a frame) or a
 // negative FFmpeg error code, having reported what the user must see.
 int openInput(PipelineContext &context);
+// The MP3 encoder alone, before the filter graph that takes its frame size and
+// sample format, and again for every new connection.
+int openEncoder(PipelineContext &context);
+// Connects and starts the MP3 stream of the open encoder; on failure it
+// closes the connection again but keeps the encoder.
 int openOutput(PipelineContext &context);
 int initFilters(PipelineContext &context);
 int encodeAndWrite(PipelineContext &context, AVFrame *frame);
@@ -47,9 +71,14 @@ int encodeAndWrite(PipelineContext &context, AVFrame *frame);
 // Frees the encoder, closes the server connection and frees the output.
 void closeOutput(PipelineContext &context);
 
+// Reports a failed connection through the Player, unless the run will
+// connect again (then it only sets passingFailure) or a stop cut a try short.
+void reportConnectionFailure(PipelineContext &context, ConnectionStep step, const QString &message, int code);
+
 // Frees every object of the context that is set; safe on a zeroed context.
 void releasePipeline(PipelineContext &context);
 
 // Interrupts blocking FFmpeg calls of the run (not of the capture reader)
-// once the owning Player is being destroyed.
-int interruptWhenOwnerDestroyed(void *owner);
+// once the owning Player is being destroyed, and a try to connect again once
+// a stop is requested. Its argument is the run's PipelineContext.
+int interruptRun(void *context);

@@ -15,13 +15,17 @@ void releasePipeline(PipelineContext &context)
     context.sinkFilter = nullptr;
     avcodec_free_context(&context.decoder);
     context.inputFormat = nullptr;
+    av_dict_free(&context.inputMetadata);
     context.capture.reset();
     closeOutput(context);
     av_frame_free(&context.decodedFrame);
     av_frame_free(&context.filteredFrame);
 }
 
-int interruptWhenOwnerDestroyed(void *owner)
+int interruptRun(void *context)
 {
-    return static_cast<const Player *>(owner)->isBeingDestroyed() ? 1 : 0;
+    // Only the job thread runs the calls that ask, so the flag needs no lock.
+    const PipelineContext &run = *static_cast<const PipelineContext *>(context);
+    const Player &owner = *run.owner;
+    return owner.isBeingDestroyed() || (run.reconnecting && owner.isStopRequested()) ? 1 : 0;
 }

@@ -49,6 +49,7 @@ QString Player::description() const { return locked(m_description); }
 QString Player::genre() const { return locked(m_genre); }
 QString Player::url() const { return locked(m_url); }
 QString Player::certificateFile() const { return locked(m_certificateFile); }
+bool Player::reconnects() const { return locked(m_reconnects); }
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
@@ -107,6 +108,15 @@ void Player::setOnAir()
     emit dataChanged();
 }
 
+void Player::setReconnecting(const QString &progressText)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_playing = true;
+    m_status = Changing;
+    m_progressText = progressText;
+    emit dataChanged();
+}
+
 void Player::reportError(const QString &message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -152,7 +162,8 @@ void Player::endRun()
 }
 
 // Called with the mutex held, before the job thread exists. No defaults and no
-// validation: the window sends complete settings.
+// validation: the window sends complete settings. Only "reconnect" may be
+// absent, from maps made before it existed, and is then off.
 void Player::applySettings(const QVariantMap &settings)
 {
     const QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
@@ -174,6 +185,7 @@ void Player::applySettings(const QVariantMap &settings)
     m_genre = stream.value(QStringLiteral("genre")).toString();
     m_url = stream.value(QStringLiteral("url")).toString();
     m_certificateFile = stream.value(QStringLiteral("certificateFile")).toString();
+    m_reconnects = stream.value(QStringLiteral("reconnect")).toBool();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
     m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();
 }

@@ -56,6 +56,8 @@ public:
     QString genre() const;
     QString url() const;
     QString certificateFile() const;
+    // Whether a run connects again after losing its server connection.
+    bool reconnects() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
@@ -68,6 +70,9 @@ public:
     void setLeftVolume(double level);
     void setRightVolume(double level);
     void setOnAir();
+    // Off the air until the run has connected again: status Changing with
+    // progressText, and still playing, so that a tap stops the run.
+    void setReconnecting(const QString &progressText);
     void reportError(const QString &message);
     void requestStop();
     void endRun();
@@ -124,6 +129,7 @@ private:
     QString m_genre;
     QString m_url;
     QString m_certificateFile;
+    bool m_reconnects = false;
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;

@@ -20,6 +20,8 @@ namespace {
 // for ever: it could not be stopped, nor its Player destroyed. The I/O time-out
 // is copied down to the connection and bounds every connect, read and write;
 // the https protocol gets it too, and passes the interrupt callback on as well.
+// Hence a stop cuts a try to reconnect short over https at once, over http
+// only once this time-out ends a connect that the network does not answer.
 constexpr const char *connectionTimeoutMicroseconds = "10000000";
 
 QByteArray utf8(const QString &text)
@@ -76,13 +78,17 @@ AVDictionary *verifiedHttpsOptions(const Player &player, const QString &caFile)
     return options;
 }
 
-int openConnection(Player &player, AVIOContext **connection, const QString &address, AVDictionary *options)
+int openConnection(PipelineContext &context, AVIOContext **connection, const QString &address,
+                   AVDictionary *options)
 {
-    const AVIOInterruptCB interrupt{interruptWhenOwnerDestroyed, &player};
+    const AVIOInterruptCB interrupt{interruptRun, &context};
     const int result = avio_open2(connection, utf8(address).constData(), AVIO_FLAG_WRITE, &interrupt, &options);
     av_dict_free(&options);
     if (result < 0)
-        player.reportError(QStringLiteral("Could not open output ") + withHiddenPassword(player.outputUrl()));
+        reportConnectionFailure(context, ConnectionStep::Connect,
+                                QStringLiteral("Could not open output ")
+                                    + withHiddenPassword(context.owner->outputUrl()),
+                                result);
     return result;
 }
 
@@ -90,8 +96,9 @@ int openConnection(Player &player, AVIOContext **connection, const QString &addr
 // TLS options down to its TLS layer, hence the https protocol. That layer
 // trusts either the system's authorities or one given file, so a certificate
 // file goes into a bundle with the system's authorities.
-int openVerifiedConnection(Player &player, AVIOContext **connection)
+int openVerifiedConnection(PipelineContext &context, AVIOContext **connection)
 {
+    Player &player = *context.owner;
     const QString certificateFile = player.certificateFile();
     QTemporaryFile trustBundle;
     QString caFile;
@@ -104,15 +111,16 @@ int openVerifiedConnection(Player &player, AVIOContext **connection)
         }
         caFile = trustBundle.fileName();
     }
-    return openConnection(player, connection, withHttpsScheme(player.outputUrl()),
+    return openConnection(context, connection, withHttpsScheme(player.outputUrl()),
                           verifiedHttpsOptions(player, caFile));
 }
 
 } // namespace
 
-int openSourceConnection(Player &player, AVIOContext **connection)
+int openSourceConnection(PipelineContext &context, AVIOContext **connection)
 {
+    const Player &player = *context.owner;
     if (player.protocol() == QLatin1String("https"))
-        return openVerifiedConnection(player, connection);
-    return openConnection(player, connection, player.outputUrl(), icecastOptions(player));
+        return openVerifiedConnection(context, connection);
+    return openConnection(context, connection, player.outputUrl(), icecastOptions(player));
 }

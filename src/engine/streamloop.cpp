@@ -2,6 +2,7 @@
 #include "icecasturl.h"
 #include "pipelinecontext.h"
 #include "player.h"
+#include "reconnectwait.h"
 
 #include "models/logsmodel.h"
 
@@ -19,24 +20,102 @@ extern "C" {
 
 namespace {
 
-// Connects, opens the device, encoder and graph, and writes the stream
-// descriptions to the log; the password is not shown there.
+// The server connection of a run that pumps audio: what the window is told
+// while the run waits to connect again.
+struct Reconnection
+{
+    ReconnectWait wait;
+    // "Connection lost" once the run has been on the air.
+    QString cause;
+    QString shownText;
+};
+
+// Opens the device, the encoder and the graph, which takes the encoder's
+// frame size, and connects. A connection that fails in a way that may pass
+// leaves the run to connect again (outputFormat empty, passingFailure set).
 int setUpPipeline(PipelineContext &context)
 {
     Player &player = *context.owner;
     player.setProgressText(QStringLiteral("Opening input ") + player.liveSourceName());
     int result = openInput(context);
-    if (result < 0)
-        return result;
-    player.setProgressText(QStringLiteral("Connecting to remote server"));
-    result = openOutput(context);
-    if (result < 0)
-        return result;
-    result = initFilters(context);
+    if (result >= 0)
+        result = av_dict_copy(&context.inputMetadata, context.inputFormat->metadata, 0);
+    if (result >= 0)
+        result = openEncoder(context);
+    if (result >= 0)
+        result = initFilters(context);
     if (result < 0)
         return result;
     av_dump_format(context.inputFormat, 0, player.liveSourceIndex().toUtf8().constData(), 0);
+    player.setProgressText(QStringLiteral("Connecting to remote server"));
+    result = openOutput(context);
+    return result < 0 && !context.passingFailure ? result : 0;
+}
+
+// Writes the stream description to the log, without the password, and shows
+// the run on the air.
+void goOnAir(PipelineContext &context)
+{
+    Player &player = *context.owner;
     av_dump_format(context.outputFormat, 0, withHiddenPassword(player.outputUrl()).toUtf8().constData(), 1);
+    player.setProgressText(QString());
+    player.setOnAir();
+}
+
+void showWait(Player &player, Reconnection &reconnection)
+{
+    const QString text = QStringLiteral("%1, reconnecting in %2 s (try %3)")
+                             .arg(reconnection.cause, QString::number(reconnection.wait.secondsLeft()),
+                                  QString::number(reconnection.wait.tryNumber()));
+    if (text == reconnection.shownText)
+        return;
+    reconnection.shownText = text;
+    player.setReconnecting(text);
+}
+
+// The connection failed in a way that may pass: the encoder goes with it, as
+// the next connection starts a new stream, and the first try is a second away.
+void loseConnection(PipelineContext &context, Reconnection &reconnection)
+{
+    closeOutput(context);
+    LogsModel::log(withFFmpegError(reconnection.cause + QLatin1Char(' '), context.passingFailure));
+    context.passingFailure = 0;
+    reconnection.wait.start();
+    showWait(*context.owner, reconnection);
+}
+
+// Connects again once the wait is over. 0 while the run goes on, connected or
+// still waiting; a failure that does not pass ends it with its code.
+int reconnectWhenDue(PipelineContext &context, Reconnection &reconnection)
+{
+    Player &player = *context.owner;
+    if (!reconnection.wait.isOver()) {
+        showWait(player, reconnection);
+        return 0;
+    }
+    const QString attempt = QString::number(reconnection.wait.tryNumber());
+    player.setProgressText(QStringLiteral("Reconnecting (try %1)").arg(attempt));
+    context.reconnecting = true;
+    int result = context.encoder ? 0 : openEncoder(context);
+    if (result >= 0)
+        result = openOutput(context);
+    context.reconnecting = false;
+    if (result >= 0) {
+        LogsModel::log(QStringLiteral("Reconnected on try ") + attempt);
+        reconnection.cause = QStringLiteral("Connection lost");
+        reconnection.shownText.clear();
+        goOnAir(context);
+        return 0;
+    }
+    // A stop cut the try short; the loop ends the run.
+    if (player.isStopRequested())
+        return 0;
+    if (!context.passingFailure)
+        return result;
+    LogsModel::log(withFFmpegError(QStringLiteral("Try %1 to reconnect failed ").arg(attempt), context.passingFailure));
+    context.passingFailure = 0;
+    reconnection.wait.failedTry();
+    showWait(player, reconnection);
     return 0;
 }
 
@@ -57,8 +136,9 @@ void updateMeters(Player &player, const AVFrame *frame)
 }
 
 // Reads, decodes, filters, measures, encodes and sends until a stop has been
-// flushed (0) or something ends the stream (a negative code).
-int pumpAudio(PipelineContext &context)
+// flushed (0) or something ends the stream (a negative code). While the run
+// waits to connect again it goes on reading and measuring, and drops the audio.
+int pumpAudio(PipelineContext &context, Reconnection &reconnection)
 {
     Player &player = *context.owner;
     const AVRational timeBase = context.inputFormat->streams[context.inputStreamIndex]->time_base;
@@ -100,10 +180,19 @@ int pumpAudio(PipelineContext &context)
                 av_packet_unref(context.packet);
             }
             if (player.isStopRequested()) {
+                // Without a connection there is nothing to drain into.
+                if (!context.outputFormat)
+                    return 0;
                 result = avcodec_send_packet(context.decoder, nullptr);
                 if (result < 0)
                     return result;
                 flushing = true;
+            } else if (!context.outputFormat) {
+                result = reconnectWhenDue(context, reconnection);
+                if (result < 0)
+                    return result;
+                // A new stream starts at 0.
+                encoderPts = 0;
             }
         }
 
@@ -137,11 +226,15 @@ int pumpAudio(PipelineContext &context)
             if (result < 0)
                 return result;
             updateMeters(player, context.filteredFrame);
-            context.filteredFrame->pts = encoderPts;
-            encoderPts += context.filteredFrame->nb_samples;
-            result = encodeAndWrite(context, context.filteredFrame);
-            if (result < 0 && result != AVERROR(EAGAIN))
-                return result;
+            if (context.outputFormat) {
+                context.filteredFrame->pts = encoderPts;
+                encoderPts += context.filteredFrame->nb_samples;
+                result = encodeAndWrite(context, context.filteredFrame);
+                if (context.passingFailure && !flushing)
+                    loseConnection(context, reconnection);
+                else if (result < 0 && result != AVERROR(EAGAIN))
+                    return result;
+            }
             av_frame_unref(context.filteredFrame);
         }
     }
@@ -153,10 +246,13 @@ int Player::runStream()
 {
     PipelineContext context;
     context.owner = this;
+    context.reconnects = reconnects();
     setOutputUrl(icecastUrl(user(), password(), hostname(), port(), mount()));
+    Reconnection reconnection;
+    reconnection.cause = QStringLiteral("Could not connect");
 
     int result = 0;
-    bool onAir = false;
+    bool pumping = false;
     context.packet = av_packet_alloc();
     context.decodedFrame = av_frame_alloc();
     context.filteredFrame = av_frame_alloc();
@@ -165,21 +261,25 @@ int Player::runStream()
     if (result >= 0)
         result = setUpPipeline(context);
     if (result >= 0) {
-        setProgressText(QString());
-        setOnAir();
-        onAir = true;
-        result = pumpAudio(context);
+        if (context.outputFormat) {
+            reconnection.cause = QStringLiteral("Connection lost");
+            goOnAir(context);
+        } else {
+            loseConnection(context, reconnection);
+        }
+        pumping = true;
+        result = pumpAudio(context, reconnection);
     }
 
     // The end of the device's stream is a normal end. A set-up stage that failed
     // without a message of its own is still reported, so that a failed start
     // never shows "Off".
-    const bool endOfStream = onAir && result == AVERROR_EOF;
+    const bool endOfStream = pumping && result == AVERROR_EOF;
     if (result == captureSilentError) {
         reportError(QStringLiteral("No audio from the capture device for 10 s"));
         // From here on it counts as the device's input failing.
         result = AVERROR(EIO);
-    } else if (result < 0 && !endOfStream && (onAir || status() != Error)) {
+    } else if (result < 0 && !endOfStream && (pumping || status() != Error)) {
         reportError(QStringLiteral("Error occurred: ") + ffmpegErrorText(result));
     }
     if (result < 0)
