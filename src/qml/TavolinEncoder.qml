@@ -148,11 +148,14 @@ Window {
                         anchors.verticalCenter: parent.verticalCenter
                         source: isPlaying ? "../images/pause.svg" : "../images/play.svg"
                         sourceSize: Qt.size(44, 44)
-                        opacity: isChanging ? 0.3 : 1.0
+                        // A run that waits to reconnect is changing but still playing,
+                        // and a tap stops it.
+                        opacity: isChanging && !isPlaying ? 0.3 : 1.0
 
                         MouseArea {
                             anchors.fill: parent
-                            onClicked: Library.startPlayer(playerModel, streamSettings, liveSourceSettings, isChanging)
+                            onClicked: Library.startPlayer(playerModel, streamSettings, liveSourceSettings,
+                                                           isChanging && !isPlaying)
                         }
                     }
                 }
@@ -536,6 +539,23 @@ Window {
                         }
 
                         CheckBox {
+                            id: reconnectBox
+                            objectName: "reconnectBox"
+                            text: qsTr("Reconnect automatically when the connection is lost")
+                            checked: streamSettings.reconnect
+                            background: Item {}
+                            contentItem: Text {
+                                text: reconnectBox.text
+                                font: reconnectBox.font
+                                color: "#FFFFFF"
+                                verticalAlignment: Text.AlignVCenter
+                                leftPadding: reconnectBox.indicator.width + reconnectBox.spacing
+                            }
+
+                            onCheckedChanged: streamSettings.reconnect = checked
+                        }
+
+                        CheckBox {
                             id: startStreamBox
                             objectName: "startStreamBox"
                             text: qsTr("Start stream when opening application")
@@ -695,6 +715,9 @@ Window {
                 property int samplerate: 44100
                 property int samplerateIndex: 4
                 property string certificateFile: ""
+                // Here rather than with the start-up choices: the engine gets
+                // it in the stream's settings.
+                property bool reconnect: false
             }
 
             ScrollView {

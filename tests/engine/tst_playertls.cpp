@@ -24,15 +24,6 @@ const QString pacedSine = QStringLiteral("sine=frequency=1000:sample_rate=48000,
 // Every character that FFmpeg's URL parsing would trip over.
 const QString awkwardPassword = QStringLiteral("p@ss/w:rd%41 ?#");
 
-QVariantMap withStream(QVariantMap settings, const QVariantMap &changes)
-{
-    QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
-    for (auto change = changes.cbegin(); change != changes.cend(); ++change)
-        stream.insert(change.key(), change.value());
-    settings.insert(QStringLiteral("stream"), stream);
-    return settings;
-}
-
 // The request's header lines, the Host line without its port.
 QStringList headerLines(const QByteArray &request)
 {

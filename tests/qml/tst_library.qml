@@ -45,7 +45,7 @@ DocumentTestCase {
 
         var keys = ["name", "description", "genre", "url", "hostname", "port", "mount", "user", "password",
                     "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate", "bitrateIndex",
-                    "samplerate", "samplerateIndex", "certificateFile"];
+                    "samplerate", "samplerateIndex", "certificateFile", "reconnect"];
         for (var i = 0; i < keys.length; ++i)
             compare(map.stream[keys[i]], stream[keys[i]], keys[i]);
         compare(typeof map.stream.port, "number");

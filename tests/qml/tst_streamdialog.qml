@@ -10,7 +10,7 @@ DocumentTestCase {
         "startupSettings": ["openApplicationOnSystemStartup", "startStreamOnAppStart"],
         "streamSettings": ["name", "description", "genre", "url", "hostname", "port", "mount", "user", "password",
                            "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate", "bitrateIndex",
-                           "samplerate", "samplerateIndex", "certificateFile"]
+                           "samplerate", "samplerateIndex", "certificateFile", "reconnect"]
     })
 
     function forEachKey(fn) {
@@ -105,7 +105,7 @@ DocumentTestCase {
             "name": "Tavolin FM", "description": "Loopback", "genre": "Tones", "url": "http://radio.invalid/",
             "hostname": server.hostname, "port": server.port, "mount": "tone", "user": server.user,
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
-            "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5, "certificateFile": ""
+            "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5, "certificateFile": "", "reconnect": true
         };
         forEachKey(function (settings, key) { settings[key] = values[key]; });
         closeDocument();

@@ -31,6 +31,7 @@ bool IcecastProxy::listen(quint16 serverPort)
 void IcecastProxy::accept()
 {
     while (QTcpSocket *client = m_server.nextPendingConnection()) {
+        ++m_connectionCount;
         client->setParent(this);
         connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
         auto buffer = std::make_shared<QByteArray>();
@@ -48,6 +49,15 @@ void IcecastProxy::accept()
             else
                 passOn(client, *buffer);
         });
+    }
+}
+
+void IcecastProxy::dropConnections()
+{
+    // The connection to the server is a child of its client and goes with it.
+    for (QTcpSocket *client : findChildren<QTcpSocket *>(QString(), Qt::FindDirectChildrenOnly)) {
+        client->abort();
+        client->deleteLater();
     }
 }
 

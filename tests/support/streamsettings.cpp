@@ -23,3 +23,12 @@ QVariantMap streamSettings(const IcecastServer &server, const QString &source, c
                                  {QStringLiteral("name"), QStringLiteral("Tone generator")}};
     return {{QStringLiteral("stream"), stream}, {QStringLiteral("liveSource"), liveSource}};
 }
+
+QVariantMap withStream(QVariantMap settings, const QVariantMap &changes)
+{
+    QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
+    for (auto change = changes.cbegin(); change != changes.cend(); ++change)
+        stream.insert(change.key(), change.value());
+    settings.insert(QStringLiteral("stream"), stream);
+    return settings;
+}

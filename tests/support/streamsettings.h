@@ -8,3 +8,6 @@ class IcecastServer;
 // private test server.
 QVariantMap streamSettings(const IcecastServer &server, const QString &source, const QString &mount,
                            int sampleRate = 44100, const QString &bitrate = QStringLiteral("128k"));
+
+// The settings with some values of the "stream" map changed or added.
+QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
