@@ -40,10 +40,19 @@ Window {
             width: ListView.view.width
             height: ListView.view.height
 
-            // The meters read the levels through these, so a level can be shown
-            // without an engine producing it.
+            // Each role is read once, here. A row notification names no roles, so
+            // it re-runs every binding that reads one, several times per audio
+            // frame; the rest of the view binds to these plain properties, which
+            // signal only when a value really changes. The tests set the levels
+            // to show a meter without an engine producing it.
+            property string currentSong: song
+            property string currentPosition: position
+            property string currentStatus: status
             property int leftLevel: leftVolume
             property int rightLevel: rightVolume
+            property bool playing: isPlaying
+            property bool failed: isError
+            property bool changing: isChanging
 
             readonly property var tabs: [
                 { "label": "Stream", "state": "VIEW_STREAMS" },
@@ -146,13 +155,13 @@ Window {
                         width: 44
                         height: 44
                         anchors.verticalCenter: parent.verticalCenter
-                        source: isPlaying ? "../images/pause.svg" : "../images/play.svg"
+                        source: playerView.playing ? "../images/pause.svg" : "../images/play.svg"
                         sourceSize: Qt.size(44, 44)
-                        opacity: isChanging ? 0.3 : 1.0
+                        opacity: playerView.changing ? 0.3 : 1.0
 
                         MouseArea {
                             anchors.fill: parent
-                            onClicked: Library.startPlayer(playerModel, streamSettings, liveSourceSettings, isChanging)
+                            onClicked: Library.startPlayer(playerModel, streamSettings, liveSourceSettings, playerView.changing)
                         }
                     }
                 }
@@ -172,28 +181,28 @@ Window {
                             width: statusText.width + 16
                             height: 25
                             radius: 3
-                            color: isPlaying ? "#FFFFFF" : "#514F59"
+                            color: playerView.playing ? "#FFFFFF" : "#514F59"
 
                             Text {
                                 id: statusText
                                 objectName: "statusText"
                                 x: 8
                                 anchors.verticalCenter: parent.verticalCenter
-                                text: status
+                                text: playerView.currentStatus
                                 font.capitalization: Font.AllUppercase
                                 font.bold: true
                                 font.pixelSize: 14
-                                color: isPlaying ? "#DD2222" : "#FFFFFF"
+                                color: playerView.playing ? "#DD2222" : "#FFFFFF"
                             }
                         }
 
                         Text {
                             objectName: "positionText"
-                            text: position
+                            text: playerView.currentPosition
                             color: "#FFFFFF"
                             wrapMode: Text.WordWrap
-                            font.pixelSize: isError ? 12 : isChanging ? 15 : 28
-                            width: isError || isChanging ? 200 : 150
+                            font.pixelSize: playerView.failed ? 12 : playerView.changing ? 15 : 28
+                            width: playerView.failed || playerView.changing ? 200 : 150
                         }
                     }
                 }
@@ -228,7 +237,7 @@ Window {
                                     id: songText
                                     objectName: "songText"
                                     width: metadataView.width - 48
-                                    text: song
+                                    text: playerView.currentSong
                                     font.pixelSize: 20
                                     color: "#FFFFFF"
                                     wrapMode: Text.WrapAtWordBoundaryOrAnywhere
@@ -240,7 +249,7 @@ Window {
                                     objectName: "editMark"
                                     width: 24
                                     height: songText.height
-                                    visible: isPlaying
+                                    visible: playerView.playing
 
                                     Image {
                                         anchors.centerIn: parent
@@ -255,7 +264,7 @@ Window {
                             MouseArea {
                                 objectName: "nowPlayingArea"
                                 anchors.fill: parent
-                                enabled: isPlaying
+                                enabled: playerView.playing
                                 onClicked: editMetadataDialog.open()
                             }
                         }
@@ -394,7 +403,7 @@ Window {
                             Button {
                                 objectName: "configureStreamButton"
                                 text: "Configure stream"
-                                enabled: !isPlaying
+                                enabled: !playerView.playing
                                 onClicked: editStream.open()
                             }
 
@@ -402,7 +411,7 @@ Window {
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: "You'll need to stop this stream before you can configure it."
                                 color: "#FFFFFF"
-                                visible: isPlaying
+                                visible: playerView.playing
                             }
                         }
                     }
@@ -555,7 +564,7 @@ Window {
                                 if (!startupSettings.startStreamOnAppStart)
                                     return;
                                 Library.setTimeout(function () {
-                                    Library.startPlayer(playerModel, streamSettings, liveSourceSettings, isChanging);
+                                    Library.startPlayer(playerModel, streamSettings, liveSourceSettings, playerView.changing);
                                 }, 500, root_window);
                             }
                         }
