@@ -100,7 +100,7 @@ DocumentTestCase {
         verify(!child("editMark").visible);
         mouseClick(child("nowPlayingArea"));
         wait(50);
-        verify(!child("editMetadataDialog").visible);
+        verify(!child("editMetadataDialogLoader").active);
     }
 
     // On air against the private servers: the pencil shows, the row opens the
