@@ -911,6 +911,7 @@ Window {
                                             text: streamSettings.certificateFile
                                         }
                                         Button {
+                                            objectName: "chooseCertificateFileButton"
                                             text: "Choose..."
                                             onClicked: root_window.openDialog(certificateFileDialogLoader)
                                         }
