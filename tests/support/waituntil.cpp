@@ -6,16 +6,20 @@
 
 bool waitUntil(int timeoutMs, const std::function<bool()> &condition)
 {
+    if (condition())
+        return true;
+    // The answer is the last evaluation's: a condition that asks a server
+    // need not give the same answer twice in a row.
+    bool met = false;
     const QDeadlineTimer deadline(timeoutMs);
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition() || deadline.hasExpired())
+        met = condition();
+        if (met || deadline.hasExpired())
             loop.quit();
     });
-    if (condition())
-        return true;
     poll.start(5);
     loop.exec();
-    return condition();
+    return met;
 }
