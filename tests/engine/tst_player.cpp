@@ -7,29 +7,6 @@
 #include <cmath>
 #include <limits>
 
-class TestPlayer : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init();
-    void cleanup();
-
-    void convertsLevelsToMeterValues_data();
-    void convertsLevelsToMeterValues();
-    void signalsEachStateChange();
-    void reportsErrorsToTheLog();
-    void requestsAStop_data();
-    void requestsAStop();
-    void endsARun_data();
-    void endsARun();
-    void takesTheSettingsMapApart_data();
-    void takesTheSettingsMapApart();
-
-private:
-    std::unique_ptr<LogsModel> log;
-};
-
 namespace {
 
 // Every settings field of a player, by the key of the settings map it comes from.
@@ -51,8 +28,6 @@ QVariantMap storedSettings(const Player &player)
         {QStringLiteral("certificateFile"), player.certificateFile()},
         {QStringLiteral("index"), player.liveSourceIndex()},
         {QStringLiteral("sourceName"), player.liveSourceName()},
-        {QStringLiteral("constants"), QStringList{player.formatName(), player.codecName(), player.contentType(),
-                                                  player.channelLayout()}},
     };
 }
 
@@ -63,48 +38,16 @@ const QVariantMap completeStream{
     {QStringLiteral("password"), QStringLiteral(" secret ")},
     {QStringLiteral("hostname"), QStringLiteral("ingest.invalid")},
     {QStringLiteral("port"), 8000},
-    {QStringLiteral("protocol"), QStringLiteral("HTTP")},
-    {QStringLiteral("mount"), QStringLiteral("live")},
+    {QStringLiteral("protocol"), QStringLiteral("http")},
+    {QStringLiteral("mount"), QStringLiteral(" /live ")},
     {QStringLiteral("name"), QStringLiteral("Station")},
     {QStringLiteral("description"), QStringLiteral("All day")},
     {QStringLiteral("genre"), QStringLiteral("Jazz")},
     {QStringLiteral("url"), QStringLiteral("https://station.invalid/")},
     {QStringLiteral("certificateFile"), QStringLiteral("/etc/tavolin/ingest.pem")},
-    {QStringLiteral("encoderIndex"), 1},
-    {QStringLiteral("bitrateIndex"), 12},
 };
 const QVariantMap completeSource{{QStringLiteral("index"), QStringLiteral("tone")},
                                  {QStringLiteral("name"), QStringLiteral("Tone generator")}};
-const QStringList constants{QStringLiteral("mp3"), QStringLiteral("libmp3lame"), QStringLiteral("audio/mpeg"),
-                            QStringLiteral("stereo")};
-
-QVariantMap storedFromComplete()
-{
-    QVariantMap stored = completeStream;
-    stored.remove(QStringLiteral("encoderIndex"));
-    stored.remove(QStringLiteral("bitrateIndex"));
-    stored.insert(QStringLiteral("protocol"), QStringLiteral("http"));
-    stored.insert(QStringLiteral("index"), QStringLiteral("tone"));
-    stored.insert(QStringLiteral("sourceName"), QStringLiteral("Tone generator"));
-    stored.insert(QStringLiteral("constants"), constants);
-    return stored;
-}
-
-QVariantMap storedFromNothing()
-{
-    QVariantMap stored;
-    const QStringList texts{QStringLiteral("bitrate"), QStringLiteral("user"), QStringLiteral("password"),
-                            QStringLiteral("hostname"), QStringLiteral("protocol"), QStringLiteral("mount"),
-                            QStringLiteral("name"), QStringLiteral("description"), QStringLiteral("genre"),
-                            QStringLiteral("url"), QStringLiteral("certificateFile"), QStringLiteral("index"),
-                            QStringLiteral("sourceName")};
-    for (const QString &key : texts)
-        stored.insert(key, QString());
-    stored.insert(QStringLiteral("samplerate"), 0);
-    stored.insert(QStringLiteral("port"), 0);
-    stored.insert(QStringLiteral("constants"), constants);
-    return stored;
-}
 
 QVariantMap withEntry(QVariantMap map, const QString &key, const QVariant &value)
 {
@@ -112,12 +55,37 @@ QVariantMap withEntry(QVariantMap map, const QString &key, const QVariant &value
     return map;
 }
 
-QString lastLogLine(const LogsModel &log)
+// What a player keeps of the complete map: the texts as they are (not trimmed).
+QVariantMap keptOfComplete()
 {
-    return log.data(log.index(0, 0)).toString().section(QLatin1Char('\n'), -1);
+    QVariantMap kept = completeStream;
+    kept.insert(QStringLiteral("index"), QStringLiteral("tone"));
+    kept.insert(QStringLiteral("sourceName"), QStringLiteral("Tone generator"));
+    return kept;
 }
 
 } // namespace
+
+class TestPlayer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void convertsLevelsToMeterValues_data();
+    void convertsLevelsToMeterValues();
+    void requestsAStop_data();
+    void requestsAStop();
+    void endsARun_data();
+    void endsARun();
+    void takesTheSettingsMapApart_data();
+    void takesTheSettingsMapApart();
+
+private:
+    std::unique_ptr<LogsModel> log;
+};
 
 void TestPlayer::init()
 {
@@ -136,13 +104,10 @@ void TestPlayer::convertsLevelsToMeterValues_data()
 
     const double infinity = std::numeric_limits<double>::infinity();
     QTest::newRow("silence, -inf") << -infinity << 0;
-    QTest::newRow("-100 dB") << -100.0 << 0;
     QTest::newRow("-40 dB") << -40.0 << 0;
     QTest::newRow("-39.9 dB truncates 0.25") << -39.9 << 0;
     QTest::newRow("-20 dB") << -20.0 << 50;
-    QTest::newRow("-10 dB") << -10.0 << 75;
     QTest::newRow("-0.5 dB") << -0.5 << 98;
-    QTest::newRow("0 dB") << 0.0 << 100;
     QTest::newRow("+3 dB, no upper clamp") << 3.0 << 107;
     QTest::newRow("nan") << std::nan("") << 0;
     QTest::newRow("+inf stays defined") << infinity << std::numeric_limits<int>::max();
@@ -155,57 +120,22 @@ void TestPlayer::convertsLevelsToMeterValues()
     QCOMPARE(Player::meterValue(level), meter);
 }
 
-void TestPlayer::signalsEachStateChange()
-{
-    Player player;
-    QSignalSpy changed(&player, &Player::dataChanged);
-    QSignalSpy shutDown(&player, &Player::hasShutdown);
-    player.setSong(QStringLiteral("Artist - Title"));
-    player.setProgressText(QStringLiteral("Connecting to remote server"));
-    player.setElapsed(12.5);
-    player.setLeftVolume(-6.0);
-    player.setRightVolume(-7.0);
-    player.setOnAir();
-    player.requestStop();
-    QCOMPARE(changed.count(), 6);
-    QCOMPARE(shutDown.count(), 0);
-    QCOMPARE(player.song(), QStringLiteral("Artist - Title"));
-    QCOMPARE(player.progressText(), QStringLiteral("Connecting to remote server"));
-    QCOMPARE(player.elapsed(), 12.5);
-}
-
-void TestPlayer::reportsErrorsToTheLog()
-{
-    Player player;
-    QSignalSpy changed(&player, &Player::dataChanged);
-    player.reportError(QStringLiteral("  Cannot open input source "));
-    QCOMPARE(player.status(), int(Error));
-    QCOMPARE(player.errorText(), QStringLiteral("  Cannot open input source "));
-    QCOMPARE(lastLogLine(*log), QStringLiteral("Cannot open input source"));
-    QCOMPARE(changed.count(), 1);
-}
-
 void TestPlayer::requestsAStop_data()
 {
-    QTest::addColumn<bool>("onAir");
     QTest::addColumn<bool>("failed");
     QTest::addColumn<int>("status");
 
-    QTest::newRow("off") << false << false << int(Changing);
-    QTest::newRow("on air") << true << false << int(Changing);
-    QTest::newRow("error stays") << false << true << int(Error);
-    QTest::newRow("error on air stays") << true << true << int(Error);
+    QTest::newRow("on air") << false << int(Changing);
+    QTest::newRow("error stays") << true << int(Error);
 }
 
 void TestPlayer::requestsAStop()
 {
-    QFETCH(bool, onAir);
     QFETCH(bool, failed);
     QFETCH(int, status);
 
     Player player;
-    if (onAir)
-        player.setOnAir();
+    player.setOnAir();
     if (failed)
         player.reportError(QStringLiteral("Could not write frame (error Broken pipe)"));
     QSignalSpy changed(&player, &Player::dataChanged);
@@ -236,7 +166,6 @@ void TestPlayer::endsARun()
     player.setElapsed(42.0);
     player.setLeftVolume(-3.0);
     player.setRightVolume(-4.0);
-    player.setProgressText(QStringLiteral("left as it was"));
     if (!error.isEmpty())
         player.reportError(error);
     player.requestStop();
@@ -251,54 +180,45 @@ void TestPlayer::endsARun()
     QCOMPARE(player.errorText(), error);
     QCOMPARE(player.song(), QString());
     QCOMPARE(player.elapsed(), 0.0);
-    QCOMPARE(player.leftVolume(), 0);
-    QCOMPARE(player.rightVolume(), 0);
+    QCOMPARE(player.leftVolume() + player.rightVolume(), 0);
     QVERIFY(!player.isPlaying());
     QVERIFY(!player.isStopRequested());
-    QCOMPARE(player.progressText(), QStringLiteral("left as it was"));
 }
 
 void TestPlayer::takesTheSettingsMapApart_data()
 {
     QTest::addColumn<QVariantMap>("settings");
-    QTest::addColumn<QVariantMap>("stored");
+    QTest::addColumn<QVariantMap>("kept");
 
     const QString stream = QStringLiteral("stream");
     const QString liveSource = QStringLiteral("liveSource");
-    const QVariantMap complete{{stream, completeStream}, {liveSource, completeSource}};
-
-    QTest::newRow("complete, extra keys ignored") << complete << storedFromComplete();
-    QTest::newRow("no maps") << QVariantMap() << storedFromNothing();
-    QTest::newRow("no stream map")
-        << QVariantMap{{liveSource, completeSource}}
-        << withEntry(withEntry(storedFromNothing(), QStringLiteral("index"), QStringLiteral("tone")),
-                     QStringLiteral("sourceName"), QStringLiteral("Tone generator"));
-    QTest::newRow("stream not a map")
-        << QVariantMap{{stream, QStringLiteral("text")}, {liveSource, completeSource}}
-        << withEntry(withEntry(storedFromNothing(), QStringLiteral("index"), QStringLiteral("tone")),
-                     QStringLiteral("sourceName"), QStringLiteral("Tone generator"));
     const auto streamWith = [&](const QString &key, const QVariant &value) {
         return QVariantMap{{stream, withEntry(completeStream, key, value)}, {liveSource, completeSource}};
     };
-    QTest::newRow("port as text") << streamWith(QStringLiteral("port"), QStringLiteral("8000"))
-                                  << storedFromComplete();
+    QVariantMap nothing = keptOfComplete();
+    for (QVariant &value : nothing)
+        value = value.type() == QVariant::Int ? QVariant(0) : QVariant(QString());
+
+    QTest::newRow("complete, extra keys ignored") << streamWith(QStringLiteral("bitrateIndex"), 12)
+                                                  << keptOfComplete();
+    QTest::newRow("no maps: empty texts and zeros") << QVariantMap() << nothing;
+    QTest::newRow("stream not a map")
+        << QVariantMap{{stream, QStringLiteral("text")}, {liveSource, completeSource}}
+        << withEntry(withEntry(nothing, QStringLiteral("index"), QStringLiteral("tone")),
+                     QStringLiteral("sourceName"), QStringLiteral("Tone generator"));
+    QTest::newRow("port as text") << streamWith(QStringLiteral("port"), QStringLiteral("8000")) << keptOfComplete();
     QTest::newRow("port not a number") << streamWith(QStringLiteral("port"), QStringLiteral("abc"))
-                                       << withEntry(storedFromComplete(), QStringLiteral("port"), 0);
+                                       << withEntry(keptOfComplete(), QStringLiteral("port"), 0);
     QTest::newRow("sample rate as text") << streamWith(QStringLiteral("samplerate"), QStringLiteral("22050"))
-                                         << withEntry(storedFromComplete(), QStringLiteral("samplerate"), 22050);
-    QTest::newRow("HTTPS") << streamWith(QStringLiteral("protocol"), QStringLiteral("HTTPS"))
-                           << withEntry(storedFromComplete(), QStringLiteral("protocol"), QStringLiteral("https"));
+                                         << withEntry(keptOfComplete(), QStringLiteral("samplerate"), 22050);
     QTest::newRow("HtTpS") << streamWith(QStringLiteral("protocol"), QStringLiteral("HtTpS"))
-                           << withEntry(storedFromComplete(), QStringLiteral("protocol"), QStringLiteral("https"));
-    QTest::newRow("texts not trimmed") << streamWith(QStringLiteral("mount"), QStringLiteral(" /live "))
-                                       << withEntry(storedFromComplete(), QStringLiteral("mount"),
-                                                    QStringLiteral(" /live "));
+                           << withEntry(keptOfComplete(), QStringLiteral("protocol"), QStringLiteral("https"));
 }
 
 void TestPlayer::takesTheSettingsMapApart()
 {
     QFETCH(QVariantMap, settings);
-    QFETCH(QVariantMap, stored);
+    QFETCH(QVariantMap, kept);
 
     // A capture input that does not exist ends the run at once.
     Player player;
@@ -306,7 +226,10 @@ void TestPlayer::takesTheSettingsMapApart()
     player.togglePlayPause(settings);
     QTRY_COMPARE(player.status(), int(Error));
     QCOMPARE(player.errorText(), QStringLiteral("Cannot find format no-such-input!"));
-    QCOMPARE(storedSettings(player), stored);
+    QCOMPARE(storedSettings(player), kept);
+    QCOMPARE(QStringList({player.formatName(), player.codecName(), player.contentType(), player.channelLayout()}),
+             QStringList({QStringLiteral("mp3"), QStringLiteral("libmp3lame"), QStringLiteral("audio/mpeg"),
+                          QStringLiteral("stereo")}));
 }
 
 QTEST_GUILESS_MAIN(TestPlayer)

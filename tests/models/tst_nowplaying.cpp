@@ -6,7 +6,6 @@
 #include "icecastserver.h"
 #include "requestrecorder.h"
 #include "streamsettings.h"
-#include "tcpforwarder.h"
 #include "testcertificate.h"
 #include "waituntil.h"
 
@@ -173,7 +172,7 @@ void TestNowPlaying::titleOverHttpsGoesToAVerifiedServerOnly()
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     // The stream goes through the door to the server; the title, when the
     // server is not trusted, to an impostor with a certificate of its own.
-    TcpForwarder door;
+    IcecastProxy door;
     QVERIFY(door.listen(server.port()));
     RequestRecorder impostor;
     QVERIFY(impostor.start(&impostorCertificate));
@@ -187,7 +186,7 @@ void TestNowPlaying::titleOverHttpsGoesToAVerifiedServerOnly()
     model->togglePlayPause(settings);
     QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::StatusRole).toString(), QStringLiteral("On Air"), 20000);
     if (!trusted)
-        door.setTargetPort(impostor.serverPort());
+        door.setServerPort(impostor.serverPort());
 
     model->metadataUpdate(QStringLiteral("Artist - Title"));
     if (trusted) {

@@ -4,6 +4,20 @@
 
 #include <memory>
 
+namespace {
+
+const QByteArray metadataRequest("GET /admin/metadata");
+
+// Bytes from one side go to the other; when one side closes, the other is
+// closed once everything has been written.
+void pipe(QTcpSocket *from, QTcpSocket *to)
+{
+    QObject::connect(from, &QTcpSocket::readyRead, to, [from, to] { to->write(from->readAll()); });
+    QObject::connect(from, &QTcpSocket::disconnected, to, &QTcpSocket::disconnectFromHost);
+}
+
+} // namespace
+
 bool IcecastProxy::listen(quint16 serverPort)
 {
     m_serverPort = serverPort;
@@ -18,25 +32,27 @@ void IcecastProxy::accept()
 {
     while (QTcpSocket *client = m_server.nextPendingConnection()) {
         client->setParent(this);
-        auto buffer = std::make_shared<QByteArray>();
-        auto headReader = std::make_shared<QMetaObject::Connection>();
-        *headReader = connect(client, &QTcpSocket::readyRead, this, [this, client, buffer, headReader] {
-            buffer->append(client->readAll());
-            if (!buffer->contains("\r\n\r\n"))
-                return;
-            disconnect(*headReader);
-            handleHead(client, *buffer);
-        });
         connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        auto buffer = std::make_shared<QByteArray>();
+        auto firstBytes = std::make_shared<QMetaObject::Connection>();
+        *firstBytes = connect(client, &QTcpSocket::readyRead, this, [this, client, buffer, firstBytes] {
+            buffer->append(client->readAll());
+            const bool metadata = buffer->startsWith(metadataRequest);
+            if (buffer->size() < metadataRequest.size() && metadataRequest.startsWith(*buffer))
+                return;
+            if (metadata && !buffer->contains("\r\n\r\n"))
+                return;
+            disconnect(*firstBytes);
+            if (metadata)
+                handleMetadataRequest(client, *buffer);
+            else
+                passOn(client, *buffer);
+        });
     }
 }
 
-void IcecastProxy::handleHead(QTcpSocket *client, const QByteArray &head)
+void IcecastProxy::handleMetadataRequest(QTcpSocket *client, const QByteArray &head)
 {
-    if (!head.startsWith("GET /admin/metadata")) {
-        passOn(client, head);
-        return;
-    }
     metadataRequests.append(head.left(head.indexOf("\r\n\r\n")));
     switch (m_mode) {
     case MetadataMode::PassOn:
@@ -55,10 +71,12 @@ void IcecastProxy::passOn(QTcpSocket *client, const QByteArray &received)
 {
     // Written while connecting, the socket keeps the bytes until it is connected.
     auto *server = new QTcpSocket(client);
-    connect(client, &QTcpSocket::readyRead, server, [client, server] { server->write(client->readAll()); });
-    connect(server, &QTcpSocket::readyRead, client, [client, server] { client->write(server->readAll()); });
-    connect(server, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
-    connect(client, &QTcpSocket::disconnected, server, &QTcpSocket::disconnectFromHost);
     server->connectToHost(QHostAddress::LocalHost, m_serverPort);
     server->write(received);
+    pipe(client, server);
+    pipe(server, client);
+    connect(server, &QTcpSocket::errorOccurred, client, [client](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::ConnectionRefusedError)
+            client->disconnectFromHost();
+    });
 }

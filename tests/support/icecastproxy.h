@@ -4,8 +4,9 @@
 #include <QTcpServer>
 
 // A loopback front door of an Icecast server. A source connects through it as
-// if it were the server; metadata requests are recorded as they arrive and,
-// by mode, passed on, refused with an HTTP error or never answered.
+// if it were the server, byte for byte (TLS too), to the server port of the
+// moment of its arrival. Plain metadata requests are recorded as they arrive
+// and, by mode, passed on, refused with an HTTP error or never answered.
 class IcecastProxy : public QObject
 {
 public:
@@ -13,6 +14,8 @@ public:
 
     bool listen(quint16 serverPort);
     quint16 port() const { return m_port; }
+    // Later connections go to another server.
+    void setServerPort(quint16 serverPort) { m_serverPort = serverPort; }
     // Stops taking connections; those already passed on go on.
     void closeDoor() { m_server.close(); }
     void setMetadataMode(MetadataMode mode) { m_mode = mode; }
@@ -21,7 +24,7 @@ public:
 
 private:
     void accept();
-    void handleHead(QTcpSocket *client, const QByteArray &head);
+    void handleMetadataRequest(QTcpSocket *client, const QByteArray &head);
     void passOn(QTcpSocket *client, const QByteArray &received);
 
     QTcpServer m_server;
