@@ -40,10 +40,19 @@ Window {
             width: ListView.view.width
             height: ListView.view.height
 
-            // The meters read the levels through these, so a level can be shown
-            // without an engine producing it.
+            // Each role is read once, here. A row notification names no roles, so
+            // it re-runs every binding that reads one, several times per audio
+            // frame; the rest of the view binds to these plain properties, which
+            // signal only when a value really changes. The tests set the levels
+            // to show a meter without an engine producing it.
+            property string currentSong: song
+            property string currentPosition: position
+            property string currentStatus: status
             property int leftLevel: leftVolume
             property int rightLevel: rightVolume
+            property bool playing: isPlaying
+            property bool failed: isError
+            property bool changing: isChanging
 
             readonly property var tabs: [
                 { "label": "Stream", "state": "VIEW_STREAMS" },
@@ -146,16 +155,16 @@ Window {
                         width: 44
                         height: 44
                         anchors.verticalCenter: parent.verticalCenter
-                        source: isPlaying ? "../images/pause.svg" : "../images/play.svg"
+                        source: playerView.playing ? "../images/pause.svg" : "../images/play.svg"
                         sourceSize: Qt.size(44, 44)
                         // A run that waits to reconnect is changing but still playing,
                         // and a tap stops it.
-                        opacity: isChanging && !isPlaying ? 0.3 : 1.0
+                        opacity: playerView.changing && !playerView.playing ? 0.3 : 1.0
 
                         MouseArea {
                             anchors.fill: parent
                             onClicked: Library.startPlayer(playerModel, streamSettings, liveSourceSettings,
-                                                           isChanging && !isPlaying)
+                                                           playerView.changing && !playerView.playing)
                         }
                     }
                 }
@@ -175,28 +184,28 @@ Window {
                             width: statusText.width + 16
                             height: 25
                             radius: 3
-                            color: isPlaying ? "#FFFFFF" : "#514F59"
+                            color: playerView.playing ? "#FFFFFF" : "#514F59"
 
                             Text {
                                 id: statusText
                                 objectName: "statusText"
                                 x: 8
                                 anchors.verticalCenter: parent.verticalCenter
-                                text: status
+                                text: playerView.currentStatus
                                 font.capitalization: Font.AllUppercase
                                 font.bold: true
                                 font.pixelSize: 14
-                                color: isPlaying ? "#DD2222" : "#FFFFFF"
+                                color: playerView.playing ? "#DD2222" : "#FFFFFF"
                             }
                         }
 
                         Text {
                             objectName: "positionText"
-                            text: position
+                            text: playerView.currentPosition
                             color: "#FFFFFF"
                             wrapMode: Text.WordWrap
-                            font.pixelSize: isError ? 12 : isChanging ? 15 : 28
-                            width: isError || isChanging ? 200 : 150
+                            font.pixelSize: playerView.failed ? 12 : playerView.changing ? 15 : 28
+                            width: playerView.failed || playerView.changing ? 200 : 150
                         }
                     }
                 }
@@ -231,7 +240,7 @@ Window {
                                     id: songText
                                     objectName: "songText"
                                     width: metadataView.width - 48
-                                    text: song
+                                    text: playerView.currentSong
                                     font.pixelSize: 20
                                     color: "#FFFFFF"
                                     wrapMode: Text.WrapAtWordBoundaryOrAnywhere
@@ -243,7 +252,7 @@ Window {
                                     objectName: "editMark"
                                     width: 24
                                     height: songText.height
-                                    visible: isPlaying
+                                    visible: playerView.playing
 
                                     Image {
                                         anchors.centerIn: parent
@@ -258,8 +267,8 @@ Window {
                             MouseArea {
                                 objectName: "nowPlayingArea"
                                 anchors.fill: parent
-                                enabled: isPlaying
-                                onClicked: editMetadataDialog.open()
+                                enabled: playerView.playing
+                                onClicked: root_window.openDialog(editMetadataDialogLoader)
                             }
                         }
                     }
@@ -397,15 +406,15 @@ Window {
                             Button {
                                 objectName: "configureStreamButton"
                                 text: "Configure stream"
-                                enabled: !isPlaying
-                                onClicked: editStream.open()
+                                enabled: !playerView.playing
+                                onClicked: root_window.openDialog(editStreamLoader)
                             }
 
                             Text {
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: "You'll need to stop this stream before you can configure it."
                                 color: "#FFFFFF"
-                                visible: isPlaying
+                                visible: playerView.playing
                             }
                         }
                     }
@@ -512,7 +521,7 @@ Window {
                             Button {
                                 objectName: "chooseMetadataFileButton"
                                 text: "Choose..."
-                                onClicked: metadataFileDialog.open()
+                                onClicked: root_window.openDialog(metadataFileDialogLoader)
                             }
                         }
 
@@ -539,23 +548,6 @@ Window {
                         }
 
                         CheckBox {
-                            id: reconnectBox
-                            objectName: "reconnectBox"
-                            text: qsTr("Reconnect automatically when the connection is lost")
-                            checked: streamSettings.reconnect
-                            background: Item {}
-                            contentItem: Text {
-                                text: reconnectBox.text
-                                font: reconnectBox.font
-                                color: "#FFFFFF"
-                                verticalAlignment: Text.AlignVCenter
-                                leftPadding: reconnectBox.indicator.width + reconnectBox.spacing
-                            }
-
-                            onCheckedChanged: streamSettings.reconnect = checked
-                        }
-
-                        CheckBox {
                             id: startStreamBox
                             objectName: "startStreamBox"
                             text: qsTr("Start stream when opening application")
@@ -575,9 +567,26 @@ Window {
                                 if (!startupSettings.startStreamOnAppStart)
                                     return;
                                 Library.setTimeout(function () {
-                                    Library.startPlayer(playerModel, streamSettings, liveSourceSettings, isChanging);
+                                    Library.startPlayer(playerModel, streamSettings, liveSourceSettings, playerView.changing);
                                 }, 500, root_window);
                             }
+                        }
+
+                        CheckBox {
+                            id: reconnectBox
+                            objectName: "reconnectBox"
+                            text: qsTr("Reconnect automatically when the connection is lost")
+                            checked: streamSettings.reconnect
+                            background: Item {}
+                            contentItem: Text {
+                                text: reconnectBox.text
+                                font: reconnectBox.font
+                                color: "#FFFFFF"
+                                verticalAlignment: Text.AlignVCenter
+                                leftPadding: reconnectBox.indicator.width + reconnectBox.spacing
+                            }
+
+                            onCheckedChanged: streamSettings.reconnect = checked
                         }
                     }
                 }
@@ -637,294 +646,413 @@ Window {
         }
     }
 
-    Dialog {
-        id: editStream
-        objectName: "editStream"
-        title: "Configure stream"
-        modality: Qt.NonModal
-        width: 800
-        height: 800
+    Settings {
+        id: streamSettings
+        objectName: "streamSettings"
+        property string name: ""
+        property string description: ""
+        property string genre: ""
+        property string url: ""
+        property string hostname: "localhost"
+        property int port: 8000
+        property string mount: "live"
+        property string user: "source"
+        property string password: ""
+        property string encoder: "MP3"
+        property int encoderIndex: 0
+        property string protocol: "HTTP"
+        property int protocolIndex: 0
+        property string bitrate: "128k"
+        property int bitrateIndex: 12
+        property int samplerate: 44100
+        property int samplerateIndex: 4
+        property string certificateFile: ""
+        // Here rather than with the start-up choices: the engine gets it in
+        // the stream's settings.
+        property bool reconnect: false
+    }
 
-        function reset() {
-            streamSettingsName.text = streamSettings.name;
-            streamSettingsDescription.text = streamSettings.description;
-            streamSettingsGenre.text = streamSettings.genre;
-            streamSettingsUrl.text = streamSettings.url;
-            streamSettingsHostname.text = streamSettings.hostname;
-            streamSettingsPort.text = streamSettings.port.toString(10);
-            streamSettingsMount.text = streamSettings.mount;
-            streamSettingsUser.text = streamSettings.user;
-            streamSettingsPassword.text = streamSettings.password;
-            streamSettingsCertificateFile.text = streamSettings.certificateFile;
-            streamSettingsEncoder.currentIndex = streamSettings.encoderIndex;
-            streamSettingsProtocol.currentIndex = streamSettings.protocolIndex;
-            streamSettingsBitrate.currentIndex = streamSettings.bitrateIndex;
-            streamSettingsSamplerate.currentIndex = streamSettings.samplerateIndex;
-        }
+    // The dialogs are made when first opened: a window that only streams
+    // never holds their objects.
+    function openDialog(loader) {
+        loader.active = true;
+        loader.item.open();
+    }
 
-        function save() {
-            streamSettings.name = streamSettingsName.text.trim();
-            streamSettings.description = streamSettingsDescription.text.trim();
-            streamSettings.genre = streamSettingsGenre.text.trim();
-            streamSettings.url = streamSettingsUrl.text.trim();
-            streamSettings.hostname = streamSettingsHostname.text.trim();
-            // An empty field parses to no number: the stored port stays.
-            var port = parseInt(streamSettingsPort.text, 10);
-            if (!isNaN(port))
-                streamSettings.port = port;
-            var mount = streamSettingsMount.text.trim();
-            streamSettings.mount = mount.charAt(0) === "/" ? mount.substring(1) : mount;
-            streamSettings.user = streamSettingsUser.text.trim();
-            streamSettings.password = streamSettingsPassword.text.trim();
-            streamSettings.certificateFile = streamSettingsCertificateFile.text.trim();
-            streamSettings.encoder = streamSettingsEncoder.currentText.trim();
-            streamSettings.encoderIndex = streamSettingsEncoder.currentIndex;
-            streamSettings.protocol = streamSettingsProtocol.currentText.trim();
-            streamSettings.protocolIndex = streamSettingsProtocol.currentIndex;
-            streamSettings.bitrate = streamSettingsBitrate.currentText.trim();
-            streamSettings.bitrateIndex = streamSettingsBitrate.currentIndex;
-            streamSettings.samplerate = parseInt(streamSettingsSamplerate.currentText, 10);
-            streamSettings.samplerateIndex = streamSettingsSamplerate.currentIndex;
-            reset();
-            accept();
-        }
+    Loader {
+        id: editStreamLoader
+        objectName: "editStreamLoader"
+        active: false
+        sourceComponent: Component {
+            Dialog {
+                id: editStream
+                objectName: "editStream"
+                title: "Configure stream"
+                modality: Qt.NonModal
+                width: 800
+                height: 800
 
-        contentItem: Rectangle {
-            implicitWidth: 800
-            implicitHeight: 800
-            color: "#F8F7FA"
+                function reset() {
+                    streamSettingsName.text = streamSettings.name;
+                    streamSettingsDescription.text = streamSettings.description;
+                    streamSettingsGenre.text = streamSettings.genre;
+                    streamSettingsUrl.text = streamSettings.url;
+                    streamSettingsHostname.text = streamSettings.hostname;
+                    streamSettingsPort.text = streamSettings.port.toString(10);
+                    streamSettingsMount.text = streamSettings.mount;
+                    streamSettingsUser.text = streamSettings.user;
+                    streamSettingsPassword.text = streamSettings.password;
+                    streamSettingsCertificateFile.text = streamSettings.certificateFile;
+                    streamSettingsEncoder.currentIndex = streamSettings.encoderIndex;
+                    streamSettingsProtocol.currentIndex = streamSettings.protocolIndex;
+                    streamSettingsBitrate.currentIndex = streamSettings.bitrateIndex;
+                    streamSettingsSamplerate.currentIndex = streamSettings.samplerateIndex;
+                }
 
-            Settings {
-                id: streamSettings
-                objectName: "streamSettings"
-                property string name: ""
-                property string description: ""
-                property string genre: ""
-                property string url: ""
-                property string hostname: "localhost"
-                property int port: 8000
-                property string mount: "live"
-                property string user: "source"
-                property string password: ""
-                property string encoder: "MP3"
-                property int encoderIndex: 0
-                property string protocol: "HTTP"
-                property int protocolIndex: 0
-                property string bitrate: "128k"
-                property int bitrateIndex: 12
-                property int samplerate: 44100
-                property int samplerateIndex: 4
-                property string certificateFile: ""
-                // Here rather than with the start-up choices: the engine gets
-                // it in the stream's settings.
-                property bool reconnect: false
-            }
+                function save() {
+                    streamSettings.name = streamSettingsName.text.trim();
+                    streamSettings.description = streamSettingsDescription.text.trim();
+                    streamSettings.genre = streamSettingsGenre.text.trim();
+                    streamSettings.url = streamSettingsUrl.text.trim();
+                    streamSettings.hostname = streamSettingsHostname.text.trim();
+                    // An empty field parses to no number: the stored port stays.
+                    var port = parseInt(streamSettingsPort.text, 10);
+                    if (!isNaN(port))
+                        streamSettings.port = port;
+                    var mount = streamSettingsMount.text.trim();
+                    streamSettings.mount = mount.charAt(0) === "/" ? mount.substring(1) : mount;
+                    streamSettings.user = streamSettingsUser.text.trim();
+                    streamSettings.password = streamSettingsPassword.text.trim();
+                    streamSettings.certificateFile = streamSettingsCertificateFile.text.trim();
+                    streamSettings.encoder = streamSettingsEncoder.currentText.trim();
+                    streamSettings.encoderIndex = streamSettingsEncoder.currentIndex;
+                    streamSettings.protocol = streamSettingsProtocol.currentText.trim();
+                    streamSettings.protocolIndex = streamSettingsProtocol.currentIndex;
+                    streamSettings.bitrate = streamSettingsBitrate.currentText.trim();
+                    streamSettings.bitrateIndex = streamSettingsBitrate.currentIndex;
+                    streamSettings.samplerate = parseInt(streamSettingsSamplerate.currentText, 10);
+                    streamSettings.samplerateIndex = streamSettingsSamplerate.currentIndex;
+                    reset();
+                    accept();
+                }
 
-            ScrollView {
-                id: streamForm
-                anchors.top: parent.top
-                anchors.left: parent.left
-                anchors.right: parent.right
-                anchors.bottom: streamButtons.top
-                clip: true
-                contentWidth: availableWidth
+                contentItem: Rectangle {
+                    implicitWidth: 800
+                    implicitHeight: 800
+                    color: "#F8F7FA"
 
-                Column {
-                    width: streamForm.availableWidth
-
-                    Column {
-                        width: parent.width
-                        padding: 16
-                        bottomPadding: 24
-                        spacing: 16
-
-                        Text {
-                            text: "Stream details"
-                            font.pixelSize: 18
-                            color: "#020104"
-                        }
+                    ScrollView {
+                        id: streamForm
+                        anchors.top: parent.top
+                        anchors.left: parent.left
+                        anchors.right: parent.right
+                        anchors.bottom: streamButtons.top
+                        clip: true
+                        contentWidth: availableWidth
 
                         Column {
-                            spacing: 4
-                            Label { text: "Name"; font.bold: true; color: "#020104" }
-                            TextField {
-                                id: streamSettingsName
-                                objectName: "streamSettingsName"
-                                width: 400
-                                placeholderText: ""
-                                selectByMouse: true
-                                text: streamSettings.name
-                            }
-                        }
-
-                        Column {
-                            spacing: 4
-                            Label { text: "Description"; font.bold: true; color: "#020104" }
-                            TextField {
-                                id: streamSettingsDescription
-                                objectName: "streamSettingsDescription"
-                                width: 400
-                                placeholderText: ""
-                                selectByMouse: true
-                                text: streamSettings.description
-                            }
-                        }
-
-                        Column {
-                            spacing: 4
-                            Label { text: "Genre"; font.bold: true; color: "#020104" }
-                            TextField {
-                                id: streamSettingsGenre
-                                objectName: "streamSettingsGenre"
-                                width: 400
-                                placeholderText: ""
-                                selectByMouse: true
-                                text: streamSettings.genre
-                            }
-                        }
-
-                        Column {
-                            spacing: 4
-                            Label { text: "URL"; font.bold: true; color: "#020104" }
-                            TextField {
-                                id: streamSettingsUrl
-                                objectName: "streamSettingsUrl"
-                                width: 400
-                                placeholderText: ""
-                                selectByMouse: true
-                                text: streamSettings.url
-                            }
-                        }
-                    }
-
-                    Rectangle {
-                        width: parent.width
-                        height: 1
-                        color: "#E6E4E9"
-                    }
-
-                    Column {
-                        width: parent.width
-                        padding: 16
-                        bottomPadding: 24
-                        spacing: 16
-
-                        Text {
-                            text: "Server details"
-                            font.pixelSize: 18
-                            color: "#020104"
-                        }
-
-                        Row {
-                            spacing: 16
+                            width: streamForm.availableWidth
 
                             Column {
-                                spacing: 4
-                                Label { text: "Protocol"; font.bold: true; color: "#020104" }
-                                ComboBox {
-                                    id: streamSettingsProtocol
-                                    objectName: "streamSettingsProtocol"
-                                    model: ["HTTP", "HTTPS"]
-                                    currentIndex: streamSettings.protocolIndex
-                                }
-                            }
-
-                            Column {
-                                spacing: 4
-                                Label { text: "Hostname"; font.bold: true; color: "#020104" }
-                                TextField {
-                                    id: streamSettingsHostname
-                                    objectName: "streamSettingsHostname"
-                                    width: 300
-                                    placeholderText: "localhost"
-                                    selectByMouse: true
-                                    text: streamSettings.hostname
-                                }
-                            }
-
-                            Column {
-                                spacing: 4
-                                Label { text: "Port"; font.bold: true; color: "#020104" }
-                                TextField {
-                                    id: streamSettingsPort
-                                    objectName: "streamSettingsPort"
-                                    width: 70
-                                    placeholderText: ""
-                                    selectByMouse: true
-                                    validator: IntValidator { bottom: 0 }
-                                    text: streamSettings.port.toString(10)
-                                }
-                            }
-
-                            Column {
-                                spacing: 4
-                                Label { text: "Mount"; font.bold: true; color: "#020104" }
-                                TextField {
-                                    id: streamSettingsMount
-                                    objectName: "streamSettingsMount"
-                                    width: 150
-                                    placeholderText: ""
-                                    selectByMouse: true
-                                    text: streamSettings.mount
-                                }
-                            }
-                        }
-
-                        Column {
-                            spacing: 4
-                            Label { text: "Username"; font.bold: true; color: "#020104" }
-                            TextField {
-                                id: streamSettingsUser
-                                objectName: "streamSettingsUser"
-                                width: 400
-                                placeholderText: ""
-                                selectByMouse: true
-                                text: streamSettings.user
-                            }
-                        }
-
-                        Column {
-                            spacing: 4
-                            Label { text: "Password"; font.bold: true; color: "#020104" }
-                            TextField {
-                                id: streamSettingsPassword
-                                objectName: "streamSettingsPassword"
-                                width: 400
-                                placeholderText: ""
-                                selectByMouse: true
-                                echoMode: TextInput.PasswordEchoOnEdit
-                                text: streamSettings.password
-                            }
-                        }
-
-                        // Certificates to trust for an HTTPS server of its own
-                        // (private or self-signed), beside the system's.
-                        Column {
-                            spacing: 4
-                            Label { text: "Certificate file"; font.bold: true; color: "#020104" }
-                            Row {
+                                width: parent.width
+                                padding: 16
+                                bottomPadding: 24
                                 spacing: 16
-                                TextField {
-                                    id: streamSettingsCertificateFile
-                                    objectName: "streamSettingsCertificateFile"
-                                    width: 400
-                                    placeholderText: "The system's certificate authorities only"
-                                    selectByMouse: true
-                                    text: streamSettings.certificateFile
+
+                                Text {
+                                    text: "Stream details"
+                                    font.pixelSize: 18
+                                    color: "#020104"
                                 }
-                                Button {
-                                    text: "Choose..."
-                                    onClicked: certificateFileDialog.open()
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Name"; font.bold: true; color: "#020104" }
+                                    TextField {
+                                        id: streamSettingsName
+                                        objectName: "streamSettingsName"
+                                        width: 400
+                                        placeholderText: ""
+                                        selectByMouse: true
+                                        text: streamSettings.name
+                                    }
+                                }
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Description"; font.bold: true; color: "#020104" }
+                                    TextField {
+                                        id: streamSettingsDescription
+                                        objectName: "streamSettingsDescription"
+                                        width: 400
+                                        placeholderText: ""
+                                        selectByMouse: true
+                                        text: streamSettings.description
+                                    }
+                                }
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Genre"; font.bold: true; color: "#020104" }
+                                    TextField {
+                                        id: streamSettingsGenre
+                                        objectName: "streamSettingsGenre"
+                                        width: 400
+                                        placeholderText: ""
+                                        selectByMouse: true
+                                        text: streamSettings.genre
+                                    }
+                                }
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "URL"; font.bold: true; color: "#020104" }
+                                    TextField {
+                                        id: streamSettingsUrl
+                                        objectName: "streamSettingsUrl"
+                                        width: 400
+                                        placeholderText: ""
+                                        selectByMouse: true
+                                        text: streamSettings.url
+                                    }
+                                }
+                            }
+
+                            Rectangle {
+                                width: parent.width
+                                height: 1
+                                color: "#E6E4E9"
+                            }
+
+                            Column {
+                                width: parent.width
+                                padding: 16
+                                bottomPadding: 24
+                                spacing: 16
+
+                                Text {
+                                    text: "Server details"
+                                    font.pixelSize: 18
+                                    color: "#020104"
+                                }
+
+                                Row {
+                                    spacing: 16
+
+                                    Column {
+                                        spacing: 4
+                                        Label { text: "Protocol"; font.bold: true; color: "#020104" }
+                                        ComboBox {
+                                            id: streamSettingsProtocol
+                                            objectName: "streamSettingsProtocol"
+                                            model: ["HTTP", "HTTPS"]
+                                            currentIndex: streamSettings.protocolIndex
+                                        }
+                                    }
+
+                                    Column {
+                                        spacing: 4
+                                        Label { text: "Hostname"; font.bold: true; color: "#020104" }
+                                        TextField {
+                                            id: streamSettingsHostname
+                                            objectName: "streamSettingsHostname"
+                                            width: 300
+                                            placeholderText: "localhost"
+                                            selectByMouse: true
+                                            text: streamSettings.hostname
+                                        }
+                                    }
+
+                                    Column {
+                                        spacing: 4
+                                        Label { text: "Port"; font.bold: true; color: "#020104" }
+                                        TextField {
+                                            id: streamSettingsPort
+                                            objectName: "streamSettingsPort"
+                                            width: 70
+                                            placeholderText: ""
+                                            selectByMouse: true
+                                            validator: IntValidator { bottom: 0 }
+                                            text: streamSettings.port.toString(10)
+                                        }
+                                    }
+
+                                    Column {
+                                        spacing: 4
+                                        Label { text: "Mount"; font.bold: true; color: "#020104" }
+                                        TextField {
+                                            id: streamSettingsMount
+                                            objectName: "streamSettingsMount"
+                                            width: 150
+                                            placeholderText: ""
+                                            selectByMouse: true
+                                            text: streamSettings.mount
+                                        }
+                                    }
+                                }
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Username"; font.bold: true; color: "#020104" }
+                                    TextField {
+                                        id: streamSettingsUser
+                                        objectName: "streamSettingsUser"
+                                        width: 400
+                                        placeholderText: ""
+                                        selectByMouse: true
+                                        text: streamSettings.user
+                                    }
+                                }
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Password"; font.bold: true; color: "#020104" }
+                                    TextField {
+                                        id: streamSettingsPassword
+                                        objectName: "streamSettingsPassword"
+                                        width: 400
+                                        placeholderText: ""
+                                        selectByMouse: true
+                                        echoMode: TextInput.PasswordEchoOnEdit
+                                        text: streamSettings.password
+                                    }
+                                }
+
+                                // Certificates to trust for an HTTPS server of its own
+                                // (private or self-signed), beside the system's.
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Certificate file"; font.bold: true; color: "#020104" }
+                                    Row {
+                                        spacing: 16
+                                        TextField {
+                                            id: streamSettingsCertificateFile
+                                            objectName: "streamSettingsCertificateFile"
+                                            width: 400
+                                            placeholderText: "The system's certificate authorities only"
+                                            selectByMouse: true
+                                            text: streamSettings.certificateFile
+                                        }
+                                        Button {
+                                            objectName: "chooseCertificateFileButton"
+                                            text: "Choose..."
+                                            onClicked: root_window.openDialog(certificateFileDialogLoader)
+                                        }
+                                    }
+                                }
+                            }
+
+                            Rectangle {
+                                width: parent.width
+                                height: 1
+                                color: "#E6E4E9"
+                            }
+
+                            Column {
+                                width: parent.width
+                                padding: 16
+                                bottomPadding: 24
+                                spacing: 16
+
+                                Text {
+                                    text: "Encoding settings"
+                                    font.pixelSize: 18
+                                    color: "#020104"
+                                }
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Codec"; font.bold: true; color: "#020104" }
+                                    ComboBox {
+                                        id: streamSettingsEncoder
+                                        objectName: "streamSettingsEncoder"
+                                        model: ["MP3"]
+                                        currentIndex: streamSettings.encoderIndex
+                                    }
+                                }
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Bitrate"; font.bold: true; color: "#020104" }
+                                    ComboBox {
+                                        id: streamSettingsBitrate
+                                        objectName: "streamSettingsBitrate"
+                                        model: ["8k", "16k", "20k", "24k", "32k", "40k", "48k", "56k", "64k", "80k",
+                                                "96k", "112k", "128k", "160k", "192k", "224k", "256k", "320k"]
+                                        currentIndex: streamSettings.bitrateIndex
+                                    }
+                                }
+
+                                Column {
+                                    spacing: 4
+                                    Label { text: "Samplerate"; font.bold: true; color: "#020104" }
+                                    ComboBox {
+                                        id: streamSettingsSamplerate
+                                        objectName: "streamSettingsSamplerate"
+                                        model: ["8000", "11025", "16000", "22050", "44100", "48000"]
+                                        currentIndex: streamSettings.samplerateIndex
+                                    }
                                 }
                             }
                         }
                     }
 
-                    Rectangle {
-                        width: parent.width
-                        height: 1
-                        color: "#E6E4E9"
+                    DialogButtonBox {
+                        id: streamButtons
+                        objectName: "streamButtons"
+                        anchors.left: parent.left
+                        anchors.right: parent.right
+                        anchors.bottom: parent.bottom
+                        standardButtons: DialogButtonBox.Save | DialogButtonBox.Cancel
+
+                        onAccepted: editStream.save()
+                        onRejected: {
+                            editStream.reset();
+                            editStream.reject();
+                        }
                     }
+
+                    Loader {
+                        id: certificateFileDialogLoader
+                        objectName: "certificateFileDialogLoader"
+                        active: false
+                        sourceComponent: Component {
+                            FileDialog {
+                                id: certificateFileDialog
+                                objectName: "certificateFileDialog"
+                                title: "Please choose a certificate file"
+                                folder: shortcuts.home
+                                selectMultiple: false
+                                selectFolder: false
+                                selectExisting: true
+                                nameFilters: ["Certificates (*.pem *.crt)", "All files (*)"]
+
+                                onAccepted: streamSettingsCertificateFile.text = Library.localPath(fileUrl)
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+    Loader {
+        id: editMetadataDialogLoader
+        objectName: "editMetadataDialogLoader"
+        active: false
+        sourceComponent: Component {
+            Dialog {
+                id: editMetadataDialog
+                objectName: "editMetadataDialog"
+                title: "Update metadata"
+                modality: Qt.NonModal
+                width: 400
+                height: 250
+
+                contentItem: Rectangle {
+                    implicitWidth: 400
+                    implicitHeight: 250
+                    color: "#F8F7FA"
 
                     Column {
                         width: parent.width
@@ -932,149 +1060,66 @@ Window {
                         bottomPadding: 24
                         spacing: 16
 
-                        Text {
-                            text: "Encoding settings"
-                            font.pixelSize: 18
-                            color: "#020104"
-                        }
-
                         Column {
                             spacing: 4
-                            Label { text: "Codec"; font.bold: true; color: "#020104" }
-                            ComboBox {
-                                id: streamSettingsEncoder
-                                objectName: "streamSettingsEncoder"
-                                model: ["MP3"]
-                                currentIndex: streamSettings.encoderIndex
+                            Label { text: "Title"; font.bold: true; color: "#020104" }
+                            TextField {
+                                id: titleMetadata
+                                objectName: "titleMetadata"
+                                width: editMetadataDialog.width - 32
+                                placeholderText: ""
+                                selectByMouse: true
                             }
                         }
 
                         Column {
                             spacing: 4
-                            Label { text: "Bitrate"; font.bold: true; color: "#020104" }
-                            ComboBox {
-                                id: streamSettingsBitrate
-                                objectName: "streamSettingsBitrate"
-                                model: ["8k", "16k", "20k", "24k", "32k", "40k", "48k", "56k", "64k", "80k",
-                                        "96k", "112k", "128k", "160k", "192k", "224k", "256k", "320k"]
-                                currentIndex: streamSettings.bitrateIndex
-                            }
-                        }
-
-                        Column {
-                            spacing: 4
-                            Label { text: "Samplerate"; font.bold: true; color: "#020104" }
-                            ComboBox {
-                                id: streamSettingsSamplerate
-                                objectName: "streamSettingsSamplerate"
-                                model: ["8000", "11025", "16000", "22050", "44100", "48000"]
-                                currentIndex: streamSettings.samplerateIndex
+                            Label { text: "Artist"; font.bold: true; color: "#020104" }
+                            TextField {
+                                id: artistMetadata
+                                objectName: "artistMetadata"
+                                width: editMetadataDialog.width - 32
+                                placeholderText: ""
+                                selectByMouse: true
                             }
                         }
                     }
-                }
-            }
 
-            DialogButtonBox {
-                id: streamButtons
-                objectName: "streamButtons"
-                anchors.left: parent.left
-                anchors.right: parent.right
-                anchors.bottom: parent.bottom
-                standardButtons: DialogButtonBox.Save | DialogButtonBox.Cancel
+                    DialogButtonBox {
+                        objectName: "metadataButtons"
+                        anchors.left: parent.left
+                        anchors.right: parent.right
+                        anchors.bottom: parent.bottom
+                        standardButtons: DialogButtonBox.Apply | DialogButtonBox.Cancel
 
-                onAccepted: editStream.save()
-                onRejected: {
-                    editStream.reset();
-                    editStream.reject();
+                        onApplied: {
+                            playerModel.metadataUpdate(artistMetadata.text + " - " + titleMetadata.text);
+                            editMetadataDialog.accept();
+                        }
+                        onRejected: editMetadataDialog.reject()
+                    }
                 }
             }
         }
     }
 
-    Dialog {
-        id: editMetadataDialog
-        objectName: "editMetadataDialog"
-        title: "Update metadata"
-        modality: Qt.NonModal
-        width: 400
-        height: 250
+    Loader {
+        id: metadataFileDialogLoader
+        objectName: "metadataFileDialogLoader"
+        active: false
+        sourceComponent: Component {
+            FileDialog {
+                id: metadataFileDialog
+                objectName: "metadataFileDialog"
+                title: "Please choose a file"
+                folder: shortcuts.home
+                selectMultiple: false
+                selectFolder: false
+                selectExisting: true
 
-        contentItem: Rectangle {
-            implicitWidth: 400
-            implicitHeight: 250
-            color: "#F8F7FA"
-
-            Column {
-                width: parent.width
-                padding: 16
-                bottomPadding: 24
-                spacing: 16
-
-                Column {
-                    spacing: 4
-                    Label { text: "Title"; font.bold: true; color: "#020104" }
-                    TextField {
-                        id: titleMetadata
-                        objectName: "titleMetadata"
-                        width: editMetadataDialog.width - 32
-                        placeholderText: ""
-                        selectByMouse: true
-                    }
-                }
-
-                Column {
-                    spacing: 4
-                    Label { text: "Artist"; font.bold: true; color: "#020104" }
-                    TextField {
-                        id: artistMetadata
-                        objectName: "artistMetadata"
-                        width: editMetadataDialog.width - 32
-                        placeholderText: ""
-                        selectByMouse: true
-                    }
-                }
-            }
-
-            DialogButtonBox {
-                objectName: "metadataButtons"
-                anchors.left: parent.left
-                anchors.right: parent.right
-                anchors.bottom: parent.bottom
-                standardButtons: DialogButtonBox.Apply | DialogButtonBox.Cancel
-
-                onApplied: {
-                    playerModel.metadataUpdate(artistMetadata.text + " - " + titleMetadata.text);
-                    editMetadataDialog.accept();
-                }
-                onRejected: editMetadataDialog.reject()
+                onAccepted: playerModel.setMetadataFile(fileUrls[0].toString())
             }
         }
-    }
-
-    FileDialog {
-        id: metadataFileDialog
-        objectName: "metadataFileDialog"
-        title: "Please choose a file"
-        folder: shortcuts.home
-        selectMultiple: false
-        selectFolder: false
-        selectExisting: true
-
-        onAccepted: playerModel.setMetadataFile(fileUrls[0].toString())
-    }
-
-    FileDialog {
-        id: certificateFileDialog
-        objectName: "certificateFileDialog"
-        title: "Please choose a certificate file"
-        folder: shortcuts.home
-        selectMultiple: false
-        selectFolder: false
-        selectExisting: true
-        nameFilters: ["Certificates (*.pem *.crt)", "All files (*)"]
-
-        onAccepted: streamSettingsCertificateFile.text = Library.localPath(fileUrl)
     }
 
     ListView {

@@ -47,12 +47,14 @@ TestCase {
         return found;
     }
 
-    // Waits until the dialog's own window shows its buttons: a click before
-    // that does not reach them.
+    // The dialogs are made on first open, each by its loader. Waits until the
+    // dialog's own window shows its buttons: a click before that does not
+    // reach them.
     function openDialog(name, buttons) {
+        var loader = child(name + "Loader");
+        if (!loader.item || !loader.item.visible)
+            window.openDialog(loader);
         var dialog = child(name);
-        if (!dialog.visible)
-            dialog.open();
         tryCompare(dialog, "visible", true);
         waitForRendering(child(buttons));
         return dialog;

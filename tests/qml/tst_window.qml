@@ -100,7 +100,29 @@ DocumentTestCase {
         verify(!child("editMark").visible);
         mouseClick(child("nowPlayingArea"));
         wait(50);
-        verify(!child("editMetadataDialog").visible);
+        verify(!child("editMetadataDialogLoader").active);
+    }
+
+    // A file dialog is made by its button on first use, from the settings
+    // panel and from within the stream dialog.
+    function test_chooseFile_data() {
+        return [
+            { tag: "metadata file", inStreamDialog: false, button: "chooseMetadataFileButton", dialog: "metadataFileDialog" },
+            { tag: "certificate file", inStreamDialog: true, button: "chooseCertificateFileButton", dialog: "certificateFileDialog" }
+        ];
+    }
+
+    function test_chooseFile(data) {
+        openDocument();
+        if (data.inStreamDialog)
+            openDialog("editStream", "streamButtons");
+        var loader = child(data.dialog + "Loader");
+        verify(!loader.active);
+        // The handler, not the geometry: the button may lie outside the view.
+        child(data.button).clicked();
+        tryVerify(function () { return loader.item !== null && loader.item.visible; });
+        compare(loader.item.objectName, data.dialog);
+        loader.item.close();
     }
 
     // On air against the private servers: the pencil shows, the row opens the

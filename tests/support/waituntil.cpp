@@ -14,10 +14,16 @@ bool waitUntil(int timeoutMs, const std::function<bool()> &condition)
     const QDeadlineTimer deadline(timeoutMs);
     QEventLoop loop;
     QTimer poll;
+    // The timer rests while the condition runs: a condition that waits in an
+    // event loop of its own would otherwise be asked again inside itself, and
+    // the outer evaluation's answer would overwrite the inner one's.
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        poll.stop();
         met = condition();
         if (met || deadline.hasExpired())
             loop.quit();
+        else
+            poll.start();
     });
     poll.start(5);
     loop.exec();
