@@ -57,7 +57,8 @@ struct PipelineContext
 enum class ConnectionStep { Connect, Send };
 
 // Stages of a run. Each returns 0 (encodeAndWrite: -11 after a frame) or a
-// negative FFmpeg error code, having reported what the user must see.
+// negative FFmpeg error code, having reported what the user must see; a lost
+// connection that the run outlives is the run's to tell.
 int openInput(PipelineContext &context);
 // The MP3 encoder alone, before the filter graph that takes its frame size and
 // sample format, and again for every new connection.

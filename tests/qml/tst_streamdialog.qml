@@ -120,6 +120,7 @@ DocumentTestCase {
         values.currentIndex = position;
         forEachKey(function (settings, key) { compare(settings[key], values[key], key); });
         verify(child("openOnStartupBox").checked);
+        verify(child("reconnectBox").checked);
         tryCompare(child("statusText"), "text", "On Air", 20000);
         mouseClick(child("startImage"));
         tryCompare(child("statusText"), "text", "Off", 10000);
