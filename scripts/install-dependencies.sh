@@ -13,6 +13,8 @@ packages=(
     qml-module-qtquick-dialogs qml-module-qt-labs-folderlistmodel qml-module-qttest libqt5svg5
     libavdevice-dev libavformat-dev libavfilter-dev libavcodec-dev libavutil-dev libswresample-dev
     ffmpeg icecast2 pulseaudio pulseaudio-utils util-linux
+    # The system's certificate authorities for HTTPS; the tests make certificates with openssl.
+    ca-certificates openssl
     # A virtual display for the window where there is none (scripts/run.sh, bench/windowbench).
     xvfb xauth
     # Drawing the images and taking the screenshots (scripts/make-images.sh, make-screenshots.sh).
