@@ -192,14 +192,7 @@ void TestReconnect::comesBackWithTheServer()
              QStringList{QStringLiteral("Reconnected on try %1").arg(failedTries + 1)});
     QVERIFY(player.progressText().isEmpty());
 
-    QJsonObject listed;
-    QVERIFY(waitUntil(10000, [&] {
-        listed = server.mountStatus(QLatin1Char('/') + mount);
-        // The server lists the fields one by one.
-        return listed.contains(QStringLiteral("genre")) && listed.contains(QStringLiteral("server_name"));
-    }));
-    QCOMPARE(listed.value(QStringLiteral("server_name")).toString(), QStringLiteral("Tavolin Test FM"));
-    QCOMPARE(listed.value(QStringLiteral("genre")).toString(), QStringLiteral("Test tones"));
+    QCOMPARE(listedStreamFields(server, QLatin1Char('/') + mount), expectedStreamFields());
     const QJsonObject stream = probeFirstStream(server.listen(QLatin1Char('/') + mount, 3000));
     QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));
     QCOMPARE(stream.value(QStringLiteral("bit_rate")).toString().toInt(), 320000);

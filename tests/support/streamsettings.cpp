@@ -1,6 +1,9 @@
 #include "streamsettings.h"
 
 #include "icecastserver.h"
+#include "waituntil.h"
+
+#include <QJsonObject>
 
 QVariantMap streamSettings(const IcecastServer &server, const QString &source, const QString &mount,
                            int sampleRate, const QString &bitrate)
@@ -31,4 +34,28 @@ QVariantMap withStream(QVariantMap settings, const QVariantMap &changes)
         stream.insert(change.key(), change.value());
     settings.insert(QStringLiteral("stream"), stream);
     return settings;
+}
+
+QStringList listedStreamFields(const IcecastServer &server, const QString &mount)
+{
+    const QStringList keys{QStringLiteral("server_name"), QStringLiteral("server_description"),
+                           QStringLiteral("genre"), QStringLiteral("server_url"), QStringLiteral("server_type")};
+    QStringList fields;
+    waitUntil(10000, [&] {
+        const QJsonObject listed = server.mountStatus(mount);
+        fields.clear();
+        for (const QString &key : keys) {
+            if (!listed.contains(key))
+                return false;
+            fields << listed.value(key).toString();
+        }
+        return true;
+    });
+    return fields.size() == keys.size() ? fields : QStringList();
+}
+
+QStringList expectedStreamFields()
+{
+    return {QStringLiteral("Tavolin Test FM"), QStringLiteral("Loopback test stream"), QStringLiteral("Test tones"),
+            QStringLiteral("http://radio.invalid/"), QStringLiteral("audio/mpeg")};
 }
