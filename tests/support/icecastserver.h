@@ -1,11 +1,12 @@
 #pragma once
 
-#include "httpget.h"
 #include "serverprocess.h"
 
+#include <QByteArray>
 #include <QJsonObject>
+#include <QList>
+#include <QSslCertificate>
 #include <QString>
-#include <QUrl>
 
 // A private Icecast 2 server on 127.0.0.1 for one test program. The port is
 // chosen on the first start and kept across restarts.
@@ -22,20 +23,15 @@ public:
     QString sourcePassword() const { return m_sourcePassword; }
     // Before start(): any printable text; it is escaped for the configuration.
     void setSourcePassword(const QString &password) { m_sourcePassword = password; }
-    QString adminUser() const { return QStringLiteral("admin"); }
-    QString adminPassword() const { return QStringLiteral("admin-secret"); }
     // Before start(): serve HTTPS with this certificate. The server's own
     // queries below trust it alone, for its host name.
     void setTlsCertificate(const TestCertificate &certificate);
-    TlsTrust tlsTrust() const { return m_tlsTrust; }
 
     // Writes the configuration, starts the server and waits until it answers.
     bool start();
     void stop();
     QString errorString() const { return m_process.errorString(); }
 
-    // An "https" URL when serving TLS.
-    QUrl url(const QString &path) const;
     // The entry of status-json.xsl for a live mount ("/live"); empty when not listed.
     QJsonObject mountStatus(const QString &mount) const;
     // Receives a mount as a listener does, for durationMs.
@@ -43,11 +39,14 @@ public:
 
 private:
     bool writeConfiguration();
+    // The body of a GET of path, read until the server closes or timeoutMs
+    // pass; empty unless the server answered 200.
+    QByteArray get(const QString &path, int timeoutMs) const;
 
     ServerProcess m_process;
     quint16 m_port = 0;
     bool m_tls = false;
     QString m_tlsCertificateFile;
-    TlsTrust m_tlsTrust;
+    QList<QSslCertificate> m_authorities;
     QString m_sourcePassword = QStringLiteral("hackme-source");
 };

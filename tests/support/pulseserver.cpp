@@ -27,12 +27,11 @@ bool PulseServer::start()
         QStringLiteral("--use-pid-file=no"), QStringLiteral("--disallow-exit"),
         QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socketPath(),
         QStringLiteral("--load=module-null-sink sink_name=silence"),
-        QStringLiteral("--load=module-sine-source rate=%1 frequency=%2 source_name=%3")
-            .arg(sineRate).arg(sineFrequency).arg(sourceName()),
+        QStringLiteral("--load=module-sine-source rate=48000 frequency=440 source_name=") + sourceName(),
     };
     if (m_desktopSource)
         arguments << QStringLiteral("--load=module-null-sink sink_name=out")
-                  << QStringLiteral("--load=module-sine sink=out frequency=%1").arg(sineFrequency);
+                  << QStringLiteral("--load=module-sine sink=out frequency=440");
     const QString lastSource = m_desktopSource ? desktopSourceName() : sourceName();
     if (!m_process.start(QStringLiteral("pulseaudio"), arguments, false, environment))
         return false;

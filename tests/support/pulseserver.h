@@ -14,16 +14,12 @@
 class PulseServer
 {
 public:
-    static constexpr int sineRate = 48000;
-    static constexpr int sineFrequency = 440;
-
     QString sourceName() const { return QStringLiteral("tone"); }
     // Before start(): also a device that behaves like a desktop one, a sine
     // played into the null sink "out" and captured from its monitor (stereo,
     // delivered about every 50 ms, where "tone" delivers every 2 s).
     void addDesktopSource() { m_desktopSource = true; }
     QString desktopSourceName() const { return QStringLiteral("out.monitor"); }
-    QString serverAddress() const;
 
     bool start();
     void stop();
@@ -37,6 +33,7 @@ public:
 
 private:
     QString socketPath() const;
+    QString serverAddress() const;
     // Runs pactl against this server; its standard output, or nothing on failure.
     std::optional<QByteArray> pactl(const QStringList &arguments) const;
 

@@ -26,7 +26,6 @@ void RequestRecorder::incomingConnection(qintptr descriptor)
         ++m_closedConnections;
         socket->deleteLater();
     });
-    connect(socket, &QSslSocket::encrypted, this, [this] { ++m_handshakes; });
     connect(socket, &QSslSocket::readyRead, this, [this, socket] {
         const bool headerWasComplete = m_received.contains("\r\n\r\n");
         m_received += socket->readAll();

@@ -22,7 +22,6 @@ public:
     int connections() const { return m_connections; }
     // Connections that the client has closed: all they sent has been kept.
     int closedConnections() const { return m_closedConnections; }
-    int handshakes() const { return m_handshakes; }
     QByteArray received() const { return m_received; }
 
 protected:
@@ -34,6 +33,5 @@ private:
     Reply m_reply = Refuse;
     int m_connections = 0;
     int m_closedConnections = 0;
-    int m_handshakes = 0;
     QByteArray m_received;
 };

@@ -1,6 +1,7 @@
 #include "streamsettings.h"
 
 #include "icecastserver.h"
+#include "mediaprobe.h"
 #include "waituntil.h"
 
 #include <QJsonObject>
@@ -36,26 +37,31 @@ QVariantMap withStream(QVariantMap settings, const QVariantMap &changes)
     return settings;
 }
 
-QStringList listedStreamFields(const IcecastServer &server, const QString &mount)
+QStringList listenerView(const IcecastServer &server, const QString &mount)
 {
     const QStringList keys{QStringLiteral("server_name"), QStringLiteral("server_description"),
                            QStringLiteral("genre"), QStringLiteral("server_url"), QStringLiteral("server_type")};
-    QStringList fields;
+    QStringList view;
     waitUntil(10000, [&] {
         const QJsonObject listed = server.mountStatus(mount);
-        fields.clear();
+        view.clear();
         for (const QString &key : keys) {
             if (!listed.contains(key))
                 return false;
-            fields << listed.value(key).toString();
+            view << listed.value(key).toString();
         }
         return true;
     });
-    return fields.size() == keys.size() ? fields : QStringList();
+    const QJsonObject stream = probeFirstStream(server.listen(mount, 4000));
+    return view << stream.value(QStringLiteral("codec_name")).toString()
+                << stream.value(QStringLiteral("sample_rate")).toString()
+                << QString::number(stream.value(QStringLiteral("channels")).toInt())
+                << stream.value(QStringLiteral("bit_rate")).toString();
 }
 
-QStringList expectedStreamFields()
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond)
 {
     return {QStringLiteral("Tavolin Test FM"), QStringLiteral("Loopback test stream"), QStringLiteral("Test tones"),
-            QStringLiteral("http://radio.invalid/"), QStringLiteral("audio/mpeg")};
+            QStringLiteral("http://radio.invalid/"), QStringLiteral("audio/mpeg"), QStringLiteral("mp3"),
+            QString::number(sampleRate), QStringLiteral("2"), QString::number(bitsPerSecond)};
 }

@@ -12,9 +12,10 @@ QVariantMap streamSettings(const IcecastServer &server, const QString &source, c
 // The settings with some values of the "stream" map changed or added.
 QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
 
-// The stream's fields as the server lists them for a mount ("/live"): name,
-// description, genre, URL and content type, once it lists all of them (it
-// lists them one by one); empty when it has not within 10 s.
-QStringList listedStreamFields(const IcecastServer &server, const QString &mount);
-// What listedStreamFields gives for a stream of streamSettings().
-QStringList expectedStreamFields();
+// What a listener of a mount ("/live") learns: the stream's name, description,
+// genre, URL and content type as the server lists them (once it lists all of
+// them, within 10 s), then the codec, sample rate, channels and bit rate that
+// ffprobe reads in what the listener receives.
+QStringList listenerView(const IcecastServer &server, const QString &mount);
+// What listenerView gives for a stream of streamSettings().
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond);

@@ -18,7 +18,6 @@ QByteArray contents(const QString &path)
 
 bool TestCertificate::generate(const QString &hostName)
 {
-    m_hostName = hostName;
     QFile::setPermissions(m_folder.path(), readableByAll | QFileDevice::ExeOwner | QFileDevice::ExeGroup
                               | QFileDevice::ExeOther);
     QProcess openssl;

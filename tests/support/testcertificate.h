@@ -16,7 +16,6 @@ public:
     bool generate(const QString &hostName);
     QString errorString() const { return m_errorString; }
 
-    QString hostName() const { return m_hostName; }
     // The certificate alone, in PEM: what a client is told to trust.
     QString certificateFile() const;
     // The certificate followed by its key, in PEM, as Icecast takes it.
@@ -28,6 +27,5 @@ private:
     QString path(const QString &name) const { return m_folder.path() + QLatin1Char('/') + name; }
 
     QTemporaryDir m_folder;
-    QString m_hostName;
     QString m_errorString;
 };

@@ -1,0 +1,58 @@
+#include "playerharness.h"
+
+#include "models/logsmodel.h"
+#include "waituntil.h"
+
+#include <QDir>
+#include <QFile>
+
+PlayerRecorder::PlayerRecorder(const Player &player)
+    : m_player(player)
+{
+    connect(&player, &Player::dataChanged, this, &PlayerRecorder::record, Qt::QueuedConnection);
+    connect(&player, &Player::hasShutdown, this, [this] { ++runsEnded; }, Qt::QueuedConnection);
+    record();
+}
+
+void PlayerRecorder::record()
+{
+    const int status = m_player.status();
+    if (statuses.isEmpty() || statuses.constLast() != status)
+        statuses.append(status);
+    const QString progress = m_player.progressText();
+    if (progressTexts.isEmpty() || progressTexts.constLast() != progress)
+        progressTexts.append(progress);
+}
+
+bool waitForStatus(const Player &player, int status, int timeoutMs)
+{
+    return waitUntil(timeoutMs, [&] { return player.status() == status; });
+}
+
+QStringList logLines(const LogsModel &log)
+{
+    return log.data(log.index(0, 0)).toString().split(QLatin1Char('\n'));
+}
+
+QString logTail(const LogsModel &log)
+{
+    const QStringList lines = logLines(log);
+    return lines.mid(lines.size() - 8).join(QLatin1Char('\n'));
+}
+
+QStringList threadNames()
+{
+    QStringList names;
+    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &task : tasks) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly))
+            names << QString::fromUtf8(comm.readAll().trimmed());
+    }
+    return names;
+}
+
+int openFileCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}

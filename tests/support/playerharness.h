@@ -1,0 +1,47 @@
+#pragma once
+
+#include "engine/player.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+class LogsModel;
+
+// Long enough for a run to come on or go off the air on a busy machine.
+constexpr int runTimeoutMs = 20000;
+
+// A tone from FFmpeg's lavfi input, paced to real time: a packet every few
+// milliseconds, where the PulseAudio test tone delivers every two seconds.
+inline const QString pacedSine = QStringLiteral("sine=frequency=1000:sample_rate=48000,arealtime");
+inline const CaptureBackend lavfi{QStringLiteral("lavfi"), QString()};
+
+// What the window would see of a Player: every distinct status and progress
+// text, read after each queued change notification, and the runs that ended.
+class PlayerRecorder : public QObject
+{
+public:
+    explicit PlayerRecorder(const Player &player);
+
+    QList<int> statuses;
+    QStringList progressTexts;
+    int runsEnded = 0;
+
+private:
+    void record();
+
+    const Player &m_player;
+};
+
+// Runs the event loop until the player shows status, at most timeoutMs.
+bool waitForStatus(const Player &player, int status, int timeoutMs = runTimeoutMs);
+
+// The lines of the log model's document.
+QStringList logLines(const LogsModel &log);
+// Its last lines as one text, for the message of a failed check.
+QString logTail(const LogsModel &log);
+
+// The names of this process's threads, and the count of its open files: what
+// a run must give back when it ends.
+QStringList threadNames();
+int openFileCount();
