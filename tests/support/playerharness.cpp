@@ -24,6 +24,11 @@ void PlayerRecorder::record()
         progressTexts.append(progress);
 }
 
+bool showsThePassword(const QString &text)
+{
+    return text.contains(QStringLiteral("p@ss")) || text.contains(QStringLiteral("p%40ss"));
+}
+
 bool waitForStatus(const Player &player, int status, int timeoutMs)
 {
     return waitUntil(timeoutMs, [&] { return player.status() == status; });

@@ -15,6 +15,11 @@ constexpr int runTimeoutMs = 20000;
 // milliseconds, where the PulseAudio test tone delivers every two seconds.
 inline const QString pacedSine = QStringLiteral("sine=frequency=1000:sample_rate=48000,arealtime");
 inline const CaptureBackend lavfi{QStringLiteral("lavfi"), QString()};
+// A source password with every character that FFmpeg's URL parsing or the
+// server's configuration could trip over; no log line may show it.
+inline const QString awkwardPassword = QStringLiteral("p@ss/w:rd%41 ?#&<>\"'\\x{}[]=+;,~^`|$!*()");
+// Whether a text shows the password, as it is or percent-encoded.
+bool showsThePassword(const QString &text);
 
 // What the window would see of a Player: every distinct status and progress
 // text, read after each queued change notification, and the runs that ended.
