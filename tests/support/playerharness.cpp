@@ -7,7 +7,7 @@
 #include <QFile>
 
 PlayerRecorder::PlayerRecorder(const Player &player)
-    : m_player(player)
+    : m_player(&player)
 {
     connect(&player, &Player::dataChanged, this, &PlayerRecorder::record, Qt::QueuedConnection);
     connect(&player, &Player::hasShutdown, this, [this] { ++runsEnded; }, Qt::QueuedConnection);
@@ -16,10 +16,12 @@ PlayerRecorder::PlayerRecorder(const Player &player)
 
 void PlayerRecorder::record()
 {
-    const int status = m_player.status();
+    if (!m_player)
+        return;
+    const int status = m_player->status();
     if (statuses.isEmpty() || statuses.constLast() != status)
         statuses.append(status);
-    const QString progress = m_player.progressText();
+    const QString progress = m_player->progressText();
     if (progressTexts.isEmpty() || progressTexts.constLast() != progress)
         progressTexts.append(progress);
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 class LogsModel;
@@ -35,7 +36,8 @@ public:
 private:
     void record();
 
-    const Player &m_player;
+    // A Player may go before its recorder, with notifications still queued.
+    QPointer<const Player> m_player;
 };
 
 // Runs the event loop until the player shows status, at most timeoutMs.

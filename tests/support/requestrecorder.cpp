@@ -4,13 +4,12 @@
 
 #include <QSslSocket>
 
-bool RequestRecorder::start(const TestCertificate *certificate, Reply reply)
+bool RequestRecorder::start(const TestCertificate *certificate)
 {
     if (certificate) {
         m_certificate = certificate->certificates().value(0);
         m_key = certificate->key();
     }
-    m_reply = reply;
     return listen(QHostAddress::LocalHost);
 }
 
@@ -29,7 +28,7 @@ void RequestRecorder::incomingConnection(qintptr descriptor)
     connect(socket, &QSslSocket::readyRead, this, [this, socket] {
         const bool headerWasComplete = m_received.contains("\r\n\r\n");
         m_received += socket->readAll();
-        if (m_reply == Refuse && !headerWasComplete && m_received.contains("\r\n\r\n")) {
+        if (!headerWasComplete && m_received.contains("\r\n\r\n")) {
             socket->write("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n");
             socket->disconnectFromHost();
         }

@@ -8,16 +8,13 @@
 class TestCertificate;
 
 // A server of the test's own on 127.0.0.1 that keeps every byte its clients
-// send; over TLS, what arrives after the handshake. Unless told to stay
-// silent, it refuses each request with 401 once the header is complete, so
-// that a source gives up at once.
+// send; over TLS, what arrives after the handshake. It refuses each request
+// with 401 once the header is complete, so that a source gives up at once.
 class RequestRecorder : public QTcpServer
 {
 public:
-    enum Reply { Refuse, Silent };
-
     // Listens on a free port, over TLS with certificate when one is given.
-    bool start(const TestCertificate *certificate = nullptr, Reply reply = Refuse);
+    bool start(const TestCertificate *certificate = nullptr);
 
     int connections() const { return m_connections; }
     // Connections that the client has closed: all they sent has been kept.
@@ -30,7 +27,6 @@ protected:
 private:
     QSslCertificate m_certificate;
     QSslKey m_key;
-    Reply m_reply = Refuse;
     int m_connections = 0;
     int m_closedConnections = 0;
     QByteArray m_received;
