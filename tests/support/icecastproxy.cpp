@@ -31,7 +31,6 @@ bool IcecastProxy::listen(quint16 serverPort)
 void IcecastProxy::accept()
 {
     while (QTcpSocket *client = m_server.nextPendingConnection()) {
-        ++m_connectionCount;
         client->setParent(this);
         connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
         auto buffer = std::make_shared<QByteArray>();

@@ -19,8 +19,6 @@ public:
     // Stops taking connections; those already passed on go on.
     void closeDoor() { m_server.close(); }
     void setMetadataMode(MetadataMode mode) { m_mode = mode; }
-    // Connections taken so far.
-    int connectionCount() const { return m_connectionCount; }
     // Cuts every connection passed on, as a failing network does.
     void dropConnections();
     // The head (request line and headers) of each metadata request.
@@ -35,5 +33,4 @@ private:
     quint16 m_serverPort = 0;
     quint16 m_port = 0;
     MetadataMode m_mode = MetadataMode::PassOn;
-    int m_connectionCount = 0;
 };

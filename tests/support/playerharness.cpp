@@ -1,6 +1,8 @@
 #include "playerharness.h"
 
 #include "models/logsmodel.h"
+
+#include "debugcapture.h"
 #include "waituntil.h"
 
 #include <QDir>
@@ -26,8 +28,9 @@ void PlayerRecorder::record()
         progressTexts.append(progress);
 }
 
-bool showsThePassword(const QString &text)
+bool showsThePassword(const LogsModel &log)
 {
+    const QString text = (logLines(log) + capturedDebugOutput()).join(QLatin1Char('\n'));
     return text.contains(QStringLiteral("p@ss")) || text.contains(QStringLiteral("p%40ss"));
 }
 

@@ -19,8 +19,6 @@ inline const CaptureBackend lavfi{QStringLiteral("lavfi"), QString()};
 // A source password with every character that FFmpeg's URL parsing or the
 // server's configuration could trip over; no log line may show it.
 inline const QString awkwardPassword = QStringLiteral("p@ss/w:rd%41 ?#&<>\"'\\x{}[]=+;,~^`|$!*()");
-// Whether a text shows the password, as it is or percent-encoded.
-bool showsThePassword(const QString &text);
 
 // What the window would see of a Player: every distinct status and progress
 // text, read after each queued change notification, and the runs that ended.
@@ -47,6 +45,9 @@ bool waitForStatus(const Player &player, int status, int timeoutMs = runTimeoutM
 QStringList logLines(const LogsModel &log);
 // Its last lines as one text, for the message of a failed check.
 QString logTail(const LogsModel &log);
+// Whether the log or the captured debug output shows the awkward password,
+// as it is or percent-encoded.
+bool showsThePassword(const LogsModel &log);
 
 // The names of this process's threads, and the count of its open files: what
 // a run must give back when it ends.
