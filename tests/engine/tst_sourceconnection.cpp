@@ -309,7 +309,6 @@ void TestSourceConnection::runsAndLossesLeaveNothingBehind()
     int firstFiles = 0;
     int firstThreads = 0;
     for (int run = 1; run <= 10; ++run) {
-        PlayerRecorder recorder(player);
         player.togglePlayPause(settings(icecast, proxy.port()));
         QVERIFY2(waitForStatus(player, OnAir), qPrintable(logTail(*log)));
         proxy.dropConnections();
@@ -319,7 +318,6 @@ void TestSourceConnection::runsAndLossesLeaveNothingBehind()
                  }),
                  qPrintable(QStringLiteral("run %1: ").arg(run) + logTail(*log)));
         QVERIFY(stopAndWaitForOff(player) >= 0);
-        QTRY_COMPARE(recorder.statuses, QList<int>({Off, Changing, OnAir, Changing, OnAir, Changing, Off}));
         QVERIFY(waitUntil(10000, [&] { return icecast.mountStatus(QLatin1Char('/') + mount).isEmpty(); }));
         if (run == 1) {
             firstFiles = openFileCount();
