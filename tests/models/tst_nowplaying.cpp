@@ -13,200 +13,138 @@
 
 namespace {
 
-QVariant role(const PlayerModel &model, int role)
-{
-    return model.data(model.index(0, 0), role);
-}
+enum Failure { None, Refused, Unreachable, NeverAnswers, Untrusted };
 
-const QString pacedSine = QStringLiteral("sine=frequency=1000:sample_rate=48000,arealtime");
+QString text(const PlayerModel &model, int role)
+{
+    return model.data(model.index(0, 0), role).toString();
+}
 
 } // namespace
 
-// Titles sent while on air, to a real Icecast server behind a loopback front
-// door that sees each metadata request and can refuse it or leave it unanswered.
+// Titles sent while on air, to real Icecast servers (plain and TLS) behind a
+// loopback front door that sees each plain metadata request and can refuse
+// it, leave it unanswered, or send it to an impostor.
 class TestNowPlaying : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
-
-    void titleReachesTheServer_data();
-    void titleReachesTheServer();
-    void sendsTheRequestOfTheRunOnAir();
-    void failedUpdateKeepsTheStreamGoing_data();
-    void failedUpdateKeepsTheStreamGoing();
-    void titleOverHttpsGoesToAVerifiedServerOnly_data();
-    void titleOverHttpsGoesToAVerifiedServerOnly();
+    void sendsTheTitle_data();
+    void sendsTheTitle();
 
 private:
-    void goOnAir();
-
+    TestCertificate certificate;
+    TestCertificate impostorCertificate;
     IcecastServer icecast;
-    std::unique_ptr<IcecastProxy> proxy;
-    std::unique_ptr<LogsModel> log;
-    std::unique_ptr<PlayerModel> model;
+    RequestRecorder impostor;
 };
 
 void TestNowPlaying::initTestCase()
 {
-    QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
     captureDebugOutput();
-}
-
-void TestNowPlaying::init()
-{
-    QVERIFY(waitUntil(10000, [this] { return icecast.mountStatus(QStringLiteral("/live")).isEmpty(); }));
-    proxy = std::make_unique<IcecastProxy>();
-    QVERIFY(proxy->listen(icecast.port()));
-    log = std::make_unique<LogsModel>();
-    model = std::make_unique<PlayerModel>();
-    model->engine().setCaptureBackend({QStringLiteral("lavfi"), QString()});
-}
-
-void TestNowPlaying::cleanup()
-{
-    model->shutdown();
-    model.reset();
-    log.reset();
-    proxy.reset();
-}
-
-void TestNowPlaying::goOnAir()
-{
-    QVariantMap settings = streamSettings(icecast, pacedSine, QStringLiteral("live"));
-    QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
-    stream.insert(QStringLiteral("port"), proxy->port());
-    settings.insert(QStringLiteral("stream"), stream);
-    model->togglePlayPause(settings);
-    QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::StatusRole).toString(), QStringLiteral("On Air"), 20000);
-}
-
-void TestNowPlaying::titleReachesTheServer_data()
-{
-    QTest::addColumn<QString>("title");
-    QTest::newRow("plain") << QStringLiteral("Artist - Title");
-    QTest::newRow("query characters") << QStringLiteral("Rock & Roll = 1 + 1 / 2 ~ 100% #1");
-    QTest::newRow("letters beyond ASCII") << QStringLiteral("Café Tacvba - Eres");
-}
-
-void TestNowPlaying::titleReachesTheServer()
-{
-    QFETCH(QString, title);
-    goOnAir();
-    model->metadataUpdate(title);
-    QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::SongRole).toString(), title, 10000);
-    QVERIFY(waitUntil(10000, [&] {
-        return icecast.mountStatus(QStringLiteral("/live")).value(QStringLiteral("title")).toString() == title;
-    }));
-    QCOMPARE(role(*model, PlayerModel::StatusRole).toString(), QStringLiteral("On Air"));
-}
-
-void TestNowPlaying::sendsTheRequestOfTheRunOnAir()
-{
-    goOnAir();
-    model->metadataUpdate(QStringLiteral("Artist - Title"));
-    QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::SongRole).toString(), QStringLiteral("Artist - Title"), 10000);
-
-    QCOMPARE(proxy->metadataRequests.size(), 1);
-    const QByteArrayList head = proxy->metadataRequests.constFirst().split('\n');
-    QCOMPARE(head.constFirst().trimmed(),
-             QByteArray("GET /admin/metadata?mode=updinfo&mount=/live&song=Artist%20-%20Title&charset=UTF-8 HTTP/1.1"));
-    const QByteArray credentials = (icecast.sourceUser() + QLatin1Char(':') + icecast.sourcePassword()).toUtf8();
-    QVERIFY(head.contains("Authorization: Basic " + credentials.toBase64() + '\r'));
-    QVERIFY(head.contains("Host: 127.0.0.1:" + QByteArray::number(proxy->port()) + '\r'));
-}
-
-void TestNowPlaying::failedUpdateKeepsTheStreamGoing_data()
-{
-    QTest::addColumn<int>("failure");
-    QTest::newRow("HTTP error status") << 0;
-    QTest::newRow("server unreachable") << 1;
-    QTest::newRow("server never answers") << 2;
-}
-
-void TestNowPlaying::failedUpdateKeepsTheStreamGoing()
-{
-    QFETCH(int, failure);
-    goOnAir();
-    if (failure == 0)
-        proxy->setMetadataMode(IcecastProxy::MetadataMode::Refuse);
-    else if (failure == 1)
-        proxy->closeDoor();
-    else
-        proxy->setMetadataMode(IcecastProxy::MetadataMode::NeverAnswer);
-
-    model->metadataUpdate(QStringLiteral("Artist - Title"));
-    // The request's own time limit is 10 s.
-    QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::StatusRole).toString(), QStringLiteral("Error"), 15000);
-    const QString position = role(*model, PlayerModel::PositionRole).toString();
-    QVERIFY2(position.startsWith(QStringLiteral("Error while updating metadata: ")), qPrintable(position));
-    QCOMPARE(role(*model, PlayerModel::SongRole).toString(), QStringLiteral("--"));
-    QCOMPARE(role(*model, PlayerModel::IsPlayingRole).toBool(), true);
-
-    // Still streaming: the run's clock moves on, and a request that failed
-    // has let go of its manager.
-    const double elapsed = model->engine().elapsed();
-    QVERIFY(waitUntil(5000, [&] { return model->engine().elapsed() > elapsed + 0.5; }));
-    QTRY_COMPARE(model->findChildren<QObject *>().size(), 0);
-}
-
-void TestNowPlaying::titleOverHttpsGoesToAVerifiedServerOnly_data()
-{
-    QTest::addColumn<bool>("trusted");
-    QTest::newRow("trusted through the certificate file") << true;
-    QTest::newRow("untrusted server") << false;
-}
-
-void TestNowPlaying::titleOverHttpsGoesToAVerifiedServerOnly()
-{
-    QFETCH(bool, trusted);
-    TestCertificate certificate;
-    TestCertificate impostorCertificate;
     QVERIFY2(certificate.generate(QStringLiteral("localhost")), qPrintable(certificate.errorString()));
     QVERIFY2(impostorCertificate.generate(QStringLiteral("localhost")), qPrintable(impostorCertificate.errorString()));
-    IcecastServer server;
-    server.setTlsCertificate(certificate);
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
-    // The stream goes through the door to the server; the title, when the
-    // server is not trusted, to an impostor with a certificate of its own.
+    QVERIFY(impostor.start(&impostorCertificate));
+    QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
+}
+
+void TestNowPlaying::sendsTheTitle_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<QByteArray>("requestLine"); // when plain and answered
+
+    const QString plain = QStringLiteral("Artist - Title");
+    const auto request = [](const QByteArray &song) {
+        return "GET /admin/metadata?mode=updinfo&mount=/live&song=" + song + "&charset=UTF-8 HTTP/1.1";
+    };
+    QTest::newRow("plain") << plain << false << int(None) << request("Artist%20-%20Title");
+    QTest::newRow("query characters") << QStringLiteral("Rock & Roll = 1 + 1 / 2 ~ 100% #1") << false << int(None)
+                                      << request("Rock%20%26%20Roll%20%3D%201%20%2B%201%20%2F%202%20~%20100%25%20%231");
+    QTest::newRow("letters beyond ASCII") << QStringLiteral("Caf\u00e9 Tacvba - Eres") << false << int(None)
+                                          << request("Caf%C3%A9%20Tacvba%20-%20Eres");
+    QTest::newRow("HTTPS, trusted through the certificate file") << plain << true << int(None) << QByteArray();
+    QTest::newRow("HTTP error status") << plain << false << int(Refused) << QByteArray();
+    QTest::newRow("server unreachable") << plain << false << int(Unreachable) << QByteArray();
+    QTest::newRow("server never answers") << plain << false << int(NeverAnswers) << QByteArray();
+    QTest::newRow("HTTPS, untrusted server") << plain << true << int(Untrusted) << QByteArray();
+}
+
+void TestNowPlaying::sendsTheTitle()
+{
+    QFETCH(QString, title);
+    QFETCH(bool, tls);
+    QFETCH(int, failure);
+    QFETCH(QByteArray, requestLine);
+
+    // A server over TLS of each run's own: it keeps listing a mount whose
+    // source has gone.
+    IcecastServer tlsIcecast;
+    if (tls) {
+        tlsIcecast.setTlsCertificate(certificate);
+        QVERIFY2(tlsIcecast.start(), qPrintable(tlsIcecast.errorString()));
+    }
+    IcecastServer &server = tls ? tlsIcecast : icecast;
+    QVERIFY(waitUntil(10000, [&] { return server.mountStatus(QStringLiteral("/live")).isEmpty(); }));
     IcecastProxy door;
     QVERIFY(door.listen(server.port()));
-    RequestRecorder impostor;
-    QVERIFY(impostor.start(&impostorCertificate));
+    LogsModel log;
+    PlayerModel model;
+    model.engine().setCaptureBackend({QStringLiteral("lavfi"), QString()});
+    const QString pacedSine = QStringLiteral("sine=frequency=1000:sample_rate=48000,arealtime");
+    QVariantMap settings = withStream(streamSettings(server, pacedSine, QStringLiteral("live")),
+                                      {{QStringLiteral("port"), door.port()}});
+    if (tls)
+        settings = withStream(settings, {{QStringLiteral("protocol"), QStringLiteral("HTTPS")},
+                                         {QStringLiteral("certificateFile"), certificate.certificateFile()}});
+    model.togglePlayPause(settings);
+    QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"), 20000);
 
-    QVariantMap settings = streamSettings(server, pacedSine, QStringLiteral("tls"));
-    QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
-    stream.insert(QStringLiteral("protocol"), QStringLiteral("HTTPS"));
-    stream.insert(QStringLiteral("certificateFile"), certificate.certificateFile());
-    stream.insert(QStringLiteral("port"), door.port());
-    settings.insert(QStringLiteral("stream"), stream);
-    model->togglePlayPause(settings);
-    QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::StatusRole).toString(), QStringLiteral("On Air"), 20000);
-    if (!trusted)
+    if (failure == Refused)
+        door.setMetadataMode(IcecastProxy::MetadataMode::Refuse);
+    else if (failure == Unreachable)
+        door.closeDoor();
+    else if (failure == NeverAnswers)
+        door.setMetadataMode(IcecastProxy::MetadataMode::NeverAnswer);
+    else if (failure == Untrusted)
         door.setServerPort(impostor.serverPort());
+    model.metadataUpdate(title);
 
-    model->metadataUpdate(QStringLiteral("Artist - Title"));
-    if (trusted) {
-        QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::SongRole).toString(), QStringLiteral("Artist - Title"), 10000);
+    if (failure == None) {
+        QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::SongRole), title, 10000);
         QVERIFY(waitUntil(10000, [&] {
-            return server.mountStatus(QStringLiteral("/tls")).value(QStringLiteral("title")).toString()
-                == QLatin1String("Artist - Title");
+            return server.mountStatus(QStringLiteral("/live")).value(QStringLiteral("title")).toString() == title;
         }));
+        QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
     } else {
-        QTRY_COMPARE_WITH_TIMEOUT(role(*model, PlayerModel::StatusRole).toString(), QStringLiteral("Error"), 15000);
-        const QString position = role(*model, PlayerModel::PositionRole).toString();
+        // The request's own time limit is 10 s.
+        QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("Error"), 15000);
+        const QString position = text(model, PlayerModel::PositionRole);
         QVERIFY2(position.startsWith(QStringLiteral("Error while updating metadata: ")), qPrintable(position));
-        QCOMPARE(role(*model, PlayerModel::SongRole).toString(), QStringLiteral("--"));
+        QCOMPARE(text(model, PlayerModel::SongRole), QStringLiteral("--"));
+    }
+    if (failure == Untrusted) {
         QVERIFY(waitUntil(5000, [&] { return impostor.closedConnections() == 1; }));
         QCOMPARE(impostor.received(), QByteArray());
     }
-    const double elapsed = model->engine().elapsed();
-    QVERIFY(waitUntil(5000, [&] { return model->engine().elapsed() > elapsed + 0.5; }));
-    QCOMPARE(role(*model, PlayerModel::IsPlayingRole).toBool(), true);
-    model->shutdown();
+    if (!requestLine.isEmpty()) {
+        QCOMPARE(door.metadataRequests.size(), 1);
+        const QByteArrayList head = door.metadataRequests.constFirst().split('\n');
+        QCOMPARE(head.constFirst().trimmed(), requestLine);
+        const QByteArray credentials = (server.sourceUser() + QLatin1Char(':') + server.sourcePassword()).toUtf8();
+        QVERIFY(head.contains("Authorization: Basic " + credentials.toBase64() + '\r'));
+    }
+
+    // Still streaming: the run's clock moves on, and the request has let go
+    // of its manager.
+    const double elapsed = model.engine().elapsed();
+    QVERIFY(waitUntil(5000, [&] { return model.engine().elapsed() > elapsed + 0.5; }));
+    QVERIFY(model.data(model.index(0, 0), PlayerModel::IsPlayingRole).toBool());
+    QTRY_COMPARE(model.findChildren<QObject *>().size(), 0);
+    model.shutdown();
 }
 
 QTEST_GUILESS_MAIN(TestNowPlaying)
