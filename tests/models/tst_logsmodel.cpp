@@ -8,7 +8,6 @@
 #include <QtTest>
 
 extern "C" {
-#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
@@ -39,7 +38,6 @@ private slots:
     void init();
     void storesLines_data();
     void storesLines();
-    void prefixesOnlyTheFirstPieceOfAnFFmpegLine();
     void keepsTheNewest4096LinesInTheirOrderFromAWorker();
     void survivesDestructionWhileAWorkerLogs();
     void takesALineLoggedByItsOwnObserver();
@@ -93,23 +91,6 @@ void TestLogsModel::storesLines()
     QCOMPARE(loggedLines(*model).join(QLatin1Char('\n')), stored);
     // Each appended line is echoed unquoted.
     QCOMPARE(capturedDebugOutput(), stored.isEmpty() ? QStringList() : QStringList(stored));
-}
-
-void TestLogsModel::prefixesOnlyTheFirstPieceOfAnFFmpegLine()
-{
-    AVFormatContext *context = avformat_alloc_context();
-    QVERIFY(context);
-    av_log(context, AV_LOG_WARNING, "first piece, ");
-    av_log(context, AV_LOG_WARNING, "second piece\n");
-    av_log(context, AV_LOG_WARNING, "next line\n");
-    avformat_free_context(context);
-
-    const QStringList logged = loggedLines(*model);
-    QCOMPARE(logged.size(), 3);
-    QVERIFY2(logged.at(0).startsWith(QStringLiteral("[NULL @ 0x")), qPrintable(logged.at(0)));
-    QVERIFY(logged.at(0).endsWith(QStringLiteral("] first piece,")));
-    QCOMPARE(logged.at(1), QStringLiteral("second piece"));
-    QVERIFY2(logged.at(2).startsWith(QStringLiteral("[NULL @ 0x")), qPrintable(logged.at(2)));
 }
 
 void TestLogsModel::keepsTheNewest4096LinesInTheirOrderFromAWorker()

@@ -39,7 +39,6 @@ class TestPlayerModel : public QObject
 
 private slots:
     void initTestCase();
-    void init();
     void rowFollowsTheEngine();
     void showsStatusAndElapsedTexts_data();
     void showsStatusAndElapsedTexts();
@@ -53,7 +52,6 @@ private:
     void writeFile(const QString &name, const QByteArray &content);
 
     PulseServer pulse;
-    std::unique_ptr<LogsModel> log;
     QTemporaryDir folder;
 };
 
@@ -61,12 +59,6 @@ void TestPlayerModel::initTestCase()
 {
     QVERIFY2(pulse.start(), qPrintable(pulse.errorString()));
     captureDebugOutput();
-}
-
-void TestPlayerModel::init()
-{
-    log.reset();
-    log = std::make_unique<LogsModel>();
 }
 
 void TestPlayerModel::writeFile(const QString &name, const QByteArray &content)
@@ -83,11 +75,8 @@ void TestPlayerModel::rowFollowsTheEngine()
     QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("Off"), 0, 0,
                                              false, false, false}));
 
-    // One notification of the whole row per change, delivered on the model's thread.
+    // One notification per change, none of them on the worker's thread.
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-    QVector<QThread *> deliveringThreads;
-    connect(&model, &QAbstractItemModel::dataChanged, this,
-            [&] { deliveringThreads.append(QThread::currentThread()); }, Qt::DirectConnection);
     std::thread worker([&model] {
         for (int i = 1; i <= 10; ++i)
             model.engine().setElapsed(i + 3715.9);
@@ -95,12 +84,6 @@ void TestPlayerModel::rowFollowsTheEngine()
     worker.join();
     QCOMPARE(changes.count(), 0);
     QTRY_COMPARE(changes.count(), 10);
-    QCOMPARE(deliveringThreads, QVector<QThread *>(10, thread()));
-    for (const QList<QVariant> &change : qAsConst(changes)) {
-        QCOMPARE(change.at(0).toModelIndex(), model.index(0, 0));
-        QCOMPARE(change.at(1).toModelIndex(), model.index(0, 0));
-        QVERIFY(change.at(2).value<QVector<int>>().isEmpty());
-    }
     QCOMPARE(model.data(model.index(0, 0), PlayerModel::PositionRole), QVariant(QStringLiteral("0000d, 01:02:05")));
 
     // The progress text shows while changing; off the air a title is refused
@@ -154,6 +137,7 @@ void TestPlayerModel::listsLiveSourcesOnce_data()
 void TestPlayerModel::listsLiveSourcesOnce()
 {
     QFETCH(bool, serverRunning);
+    LogsModel log;
     const QByteArray server = qgetenv("PULSE_SERVER");
     if (!serverRunning)
         qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(folder.filePath(QStringLiteral("no-server"))));
@@ -165,13 +149,11 @@ void TestPlayerModel::listsLiveSourcesOnce()
     QCOMPARE(sources.userType(), int(QMetaType::QVariantList));
     QStringList names;
     for (const QVariant &source : sources.toList()) {
-        const QVariantMap entry = source.toMap();
-        QCOMPARE(entry.keys(), QStringList({QStringLiteral("deviceName"), QStringLiteral("index")}));
-        QVERIFY(!entry.value(QStringLiteral("deviceName")).toString().isEmpty());
-        names << entry.value(QStringLiteral("index")).toString();
+        QCOMPARE(source.toMap().keys(), QStringList({QStringLiteral("deviceName"), QStringLiteral("index")}));
+        names << source.toMap().value(QStringLiteral("index")).toString();
     }
     QCOMPARE(names, serverRunning ? pulse.sources() : QStringList());
-    QCOMPARE(countLines(*log, QStringLiteral("Initializing ffmpeg avdevices, version: ")), 1);
+    QCOMPARE(countLines(log, QStringLiteral("Initializing ffmpeg avdevices, version: ")), 1);
     QCOMPARE(model.engine().status(), int(serverRunning ? Off : Error));
     if (!serverRunning) {
         QVERIFY2(model.engine().errorText().startsWith(QStringLiteral("Error while listing devices occurred: ")),
@@ -204,16 +186,17 @@ void TestPlayerModel::sendsTheWatchedFilesFirstLine()
     QFETCH(int, updates);
     QFETCH(bool, watched);
 
+    LogsModel log;
     writeFile(QStringLiteral("now-playing.txt"), content);
     // Off the air every update is refused with a report, which counts them.
     PlayerModel model;
     model.setMetadataFile(url);
-    QCOMPARE(countLines(*log, notConnected), updates);
+    QCOMPARE(countLines(log, notConnected), updates);
     if (watched) {
         // Each rewrite is sent, the same title again too.
         for (int rewrite = 1; rewrite <= 2; ++rewrite) {
             writeFile(QStringLiteral("now-playing.txt"), "Artist - Title\n");
-            QTRY_COMPARE(countLines(*log, notConnected), updates + rewrite);
+            QTRY_COMPARE(countLines(log, notConnected), updates + rewrite);
         }
     }
 }
