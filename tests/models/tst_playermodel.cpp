@@ -110,7 +110,7 @@ void TestPlayerModel::showsStatusAndElapsedTexts_data()
     QTest::newRow("on air, an hour") << int(OnAir) << "On Air" << 3725.9 << "0000d, 01:02:05";
     QTest::newRow("error, a day") << int(Error) << "Error" << 90061.0 << "0001d, 01:01:01";
     QTest::newRow("unknown, the last second") << 4 << "N/A" << 863999999.5 << largest;
-    QTest::newRow("negative, 10000 days") << -1 << "N/A" << 864000000.0 << largest;
+    QTest::newRow("unknown, 10000 days") << -1 << "N/A" << 864000000.0 << largest;
     QTest::newRow("infinite") << 7 << "N/A" << std::numeric_limits<double>::infinity() << largest;
     QTest::newRow("negative time") << 7 << "N/A" << -5.0 << "--";
     QTest::newRow("not a number") << 7 << "N/A" << std::numeric_limits<double>::quiet_NaN() << "--";

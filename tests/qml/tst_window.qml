@@ -85,11 +85,8 @@ DocumentTestCase {
         verify(!child("editMetadataDialogLoader").active);
 
         var server = testEnvironment.server;
-        var stream = child("streamSettings");
-        stream.hostname = server.hostname;
-        stream.port = server.port;
-        stream.user = server.user;
-        stream.password = server.password;
+        for (var key of ["hostname", "port", "user", "password"])
+            child("streamSettings")[key] = server[key];
         child("liveSourceSettings").deviceIndex = server.source;
         mouseClick(child("startImage"));
         tryCompare(child("statusText"), "text", "On Air", 20000);
