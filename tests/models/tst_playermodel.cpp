@@ -293,7 +293,6 @@ void TestPlayerModel::sendsTheTitle()
     QVERIFY(waitUntil(10000, [&] { return server.mountStatus(QStringLiteral("/live")).isEmpty(); }));
     IcecastProxy door;
     QVERIFY(door.listen(server.port()));
-    LogsModel log;
     PlayerModel model;
     model.engine().setCaptureBackend({QStringLiteral("lavfi"), QString()});
     const QString pacedSine = QStringLiteral("sine=frequency=1000:sample_rate=48000,arealtime");

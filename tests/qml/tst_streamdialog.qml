@@ -48,7 +48,6 @@ DocumentTestCase {
         press(DialogButtonBox.Save);
 
         compare(stream[data.key], data.stored);
-        compare(typeof stream[data.key], typeof data.stored);
         if (data.box)
             compare(stream[data.key + "Index"], data.index);
         else
