@@ -15,32 +15,30 @@ DocumentTestCase {
         }
     }
 
-    function openStreamDialog() {
-        openDocument();
-        openDialog("editStream", "streamButtons");
-    }
-
     function press(button) {
         mouseClick(child("streamButtons").standardButton(button));
         tryCompare(child("editStream"), "visible", false);
     }
 
-    // A field's text (or a box's index) at Save and what is stored for it.
+    // A field's text (or a box's index) at Save and what is stored for it;
+    // the stored port before is 8123.
     function test_save_data() {
         return [
             { tag: "name trimmed", field: "streamSettingsName", text: "  Tavolin FM\t", key: "name", stored: "Tavolin FM" },
             { tag: "mount two slashes", field: "streamSettingsMount", text: "//live", key: "mount", stored: "/live" },
             { tag: "mount blanks then slash", field: "streamSettingsMount", text: "  /radio ", key: "mount", stored: "radio" },
             { tag: "port", field: "streamSettingsPort", text: "8443", key: "port", stored: 8443 },
-            { tag: "empty port keeps stored", field: "streamSettingsPort", text: "", key: "port", stored: 8000 },
+            { tag: "empty port keeps stored", field: "streamSettingsPort", text: "", key: "port", stored: 8123 },
             { tag: "320k", box: "streamSettingsBitrate", index: 17, key: "bitrate", stored: "320k" },
             { tag: "48000", box: "streamSettingsSamplerate", index: 5, key: "samplerate", stored: 48000 }
         ];
     }
 
     function test_save(data) {
-        openStreamDialog();
+        openDocument();
         var stream = child("streamSettings");
+        stream.port = 8123;
+        openDialog("editStream", "streamButtons");
         if (data.box)
             child(data.box).currentIndex = data.index;
         else
@@ -56,7 +54,8 @@ DocumentTestCase {
 
     // On a fresh store: the defaults stay, and the fields show them again.
     function test_cancelRestores() {
-        openStreamDialog();
+        openDocument();
+        openDialog("editStream", "streamButtons");
         var stream = child("streamSettings");
         child("streamSettingsName").text = "Edited";
         child("streamSettingsPort").text = "1234";
