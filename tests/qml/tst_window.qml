@@ -7,7 +7,6 @@ DocumentTestCase {
 
     function test_initialRow() {
         openDocument();
-        compare(window.width, 640);
         compare(window.height, 200);
         compare(child("statusText").text, "Off");
         compare(child("statusText").font.capitalization, Font.AllUppercase);
