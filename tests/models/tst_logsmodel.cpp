@@ -53,7 +53,8 @@ void TestLogsModel::init()
     capturedDebugOutput().clear();
     tester.reset();
     model = std::make_unique<LogsModel>();
-    tester = std::make_unique<QAbstractItemModelTester>(model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    tester = std::make_unique<QAbstractItemModelTester>(model.get(),
+                                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
 }
 
 void TestLogsModel::storesLines_data()
