@@ -11,7 +11,9 @@ build_dir=${BUILD_DIR:-build}
 port=8000
 
 bash scripts/install-dependencies.sh
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+bash scripts/build-ffmpeg.sh "$build_dir/ffmpeg"
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTAVOLIN_FFMPEG_PREFIX="$(cd "$build_dir/ffmpeg/prefix" && pwd)" >/dev/null
 cmake --build "$build_dir" --target TavolinEncoder
 
 # The source password: made on the first run, kept for later runs; on the

@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 
 bash scripts/install-dependencies.sh
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+bash scripts/build-ffmpeg.sh "$build_dir/ffmpeg"
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTAVOLIN_FFMPEG_PREFIX="$(cd "$build_dir/ffmpeg/prefix" && pwd)" "$@"
 cmake --build "$build_dir"
 ctest --test-dir "$build_dir" --output-on-failure

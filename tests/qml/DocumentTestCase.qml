@@ -6,27 +6,17 @@ TestCase {
     when: windowShown
 
     property var window: null
+    readonly property var streamKeys: ["name", "description", "genre", "url", "hostname", "port", "mount", "user",
+                                       "password", "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate",
+                                       "bitrateIndex", "samplerate", "samplerateIndex", "certificateFile", "reconnect"]
 
     function init() {
         testEnvironment.clearSettings();
     }
 
-    function cleanup() {
-        closeDocument();
-    }
-
-    function openDocument() {
-        var component = Qt.createComponent(testEnvironment.documentUrl);
-        compare(component.status, Component.Ready, component.errorString());
-        window = component.createObject(null);
-        verify(window !== null);
-        tryCompare(window, "visible", true);
-        return window;
-    }
-
     // Closes the window as its close button does, so a stream is shut down,
     // and destroys it, so its settings are written.
-    function closeDocument() {
+    function cleanup() {
         if (window === null)
             return;
         window.close();
@@ -35,14 +25,19 @@ TestCase {
         wait(0);
     }
 
+    function openDocument() {
+        var component = Qt.createComponent(testEnvironment.documentUrl);
+        compare(component.status, Component.Ready, component.errorString());
+        window = component.createObject(null);
+        tryCompare(window, "visible", true);
+    }
+
     // The player view is a delegate of the window's list: its items are found
     // through the visual tree, its settings objects through the view itself.
     function child(name) {
         var found = findChild(window, name) || findChild(window.contentItem, name);
-        if (!found) {
-            var view = findChild(window.contentItem, "playerView");
-            found = view ? findChild(view, name) : null;
-        }
+        if (!found)
+            found = findChild(findChild(window.contentItem, "playerView"), name);
         verify(found !== null, "no object named " + name);
         return found;
     }
@@ -58,17 +53,5 @@ TestCase {
         tryCompare(dialog, "visible", true);
         waitForRendering(child(buttons));
         return dialog;
-    }
-
-    // Points the stored settings at the private Icecast server and tone source.
-    function storePrivateServer() {
-        var server = testEnvironment.server;
-        var stream = child("streamSettings");
-        stream.hostname = server.hostname;
-        stream.port = server.port;
-        stream.user = server.user;
-        stream.password = server.password;
-        var liveSource = child("liveSourceSettings");
-        liveSource.deviceIndex = server.source;
     }
 }

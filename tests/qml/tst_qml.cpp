@@ -14,36 +14,20 @@
 #include <QUrl>
 #include <QtQuickTest>
 
-class TestEnvironment : public QObject
+// Also the tests' "testEnvironment".
+class Setup : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QUrl documentUrl READ documentUrl CONSTANT)
     Q_PROPERTY(QVariantMap server READ server CONSTANT)
 
 public:
-    bool startServers()
-    {
-        if (!pulse.start()) {
-            qWarning("%s", qPrintable(pulse.errorString()));
-            return false;
-        }
-        if (!icecast.start()) {
-            qWarning("%s", qPrintable(icecast.errorString()));
-            return false;
-        }
-        return true;
-    }
-
-    void stopServers()
-    {
-        icecast.stop();
-        pulse.stop();
-    }
+    // Before the application exists, so nothing reads the user's own settings.
+    Setup() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path())); }
 
     QUrl documentUrl() const { return QUrl::fromLocalFile(QStringLiteral(TAVOLIN_QML_DOCUMENT)); }
 
-    // What the stream settings must hold to stream the private tone to the
-    // private Icecast server.
+    // What the settings must hold to stream the private tone to the private Icecast server.
     QVariantMap server() const
     {
         return {{QStringLiteral("hostname"), icecast.host()},
@@ -53,36 +37,18 @@ public:
                 {QStringLiteral("source"), pulse.sourceName()}};
     }
 
-    Q_INVOKABLE void clearSettings()
-    {
-        QSettings settings;
-        settings.clear();
-        settings.sync();
-    }
+    Q_INVOKABLE void clearSettings() { QSettings().clear(); }
 
     // The settings store's top level as the application sees it.
     Q_INVOKABLE QVariantMap storedSettings() const
     {
-        QSettings settings;
+        const QSettings settings;
         QVariantMap values;
         const QStringList keys = settings.childKeys();
         for (const QString &key : keys)
             values.insert(key, settings.value(key));
         return values;
     }
-
-private:
-    PulseServer pulse;
-    IcecastServer icecast;
-};
-
-class Setup : public QObject
-{
-    Q_OBJECT
-
-public:
-    // Before the application exists, so nothing reads the user's own settings.
-    Setup() { qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8()); }
 
 public slots:
     void applicationAvailable()
@@ -94,20 +60,20 @@ public slots:
         QGuiApplication::setQuitOnLastWindowClosed(false);
         qmlRegisterType<PlayerModel>("com.tavolin", 1, 0, "PlayerModel");
         qmlRegisterType<LogsModel>("com.tavolin", 1, 0, "LogsModel");
-        if (!environment.startServers())
-            qFatal("The private servers did not start");
+        if (!pulse.start() || !icecast.start())
+            qFatal("The private servers did not start: %s %s", qPrintable(pulse.errorString()),
+                   qPrintable(icecast.errorString()));
     }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        engine->rootContext()->setContextProperty(QStringLiteral("testEnvironment"), &environment);
+        engine->rootContext()->setContextProperty(QStringLiteral("testEnvironment"), this);
     }
-
-    void cleanupTestCase() { environment.stopServers(); }
 
 private:
     QTemporaryDir configHome;
-    TestEnvironment environment;
+    PulseServer pulse;
+    IcecastServer icecast;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tavolin_qml, Setup)
