@@ -1,5 +1,4 @@
 #include "icecastserver.h"
-#include "mediaprobe.h"
 #include "pulseserver.h"
 #include "waituntil.h"
 
@@ -98,7 +97,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     } else {
         QVERIFY2(waitUntil(10000, [&] { return !icecast.mountStatus(mountPath).isEmpty(); }),
                  application.readAll().constData());
-        const QJsonObject stream = probeFirstStream(icecast.listen(mountPath, 4000));
+        const QJsonObject stream = icecast.probeListener(mountPath, 4000);
         QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));
     }
     if (deviceStalled) {

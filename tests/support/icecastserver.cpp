@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QTemporaryFile>
 
 #include <memory>
 
@@ -152,11 +154,23 @@ QJsonObject IcecastServer::mountStatus(const QString &mount) const
     return QJsonObject();
 }
 
-QByteArray IcecastServer::listen(const QString &mount, int durationMs) const
+QJsonObject IcecastServer::probeListener(const QString &mount, int durationMs) const
 {
     // Over TLS Icecast now and then refuses a handshake; the listener tries again.
-    QByteArray received;
-    for (int attempt = 0; attempt < 3 && received.isEmpty(); ++attempt)
-        received = get(mount, durationMs);
-    return received;
+    QTemporaryFile received;
+    if (!received.open())
+        return QJsonObject();
+    for (int attempt = 0; attempt < 3 && received.size() == 0; ++attempt)
+        received.write(get(mount, durationMs));
+    received.flush();
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-of"),
+                                              QStringLiteral("json"), QStringLiteral("-show_streams"),
+                                              received.fileName()});
+    if (!ffprobe.waitForFinished(10000)) {
+        ffprobe.kill();
+        ffprobe.waitForFinished(1000);
+    }
+    return QJsonDocument::fromJson(ffprobe.readAllStandardOutput())
+        .object().value(QStringLiteral("streams")).toArray().first().toObject();
 }

@@ -34,8 +34,10 @@ public:
 
     // The entry of status-json.xsl for a live mount ("/live"); empty when not listed.
     QJsonObject mountStatus(const QString &mount) const;
-    // Receives a mount as a listener does, for durationMs.
-    QByteArray listen(const QString &mount, int durationMs) const;
+    // What ffprobe reads in what a listener of the mount receives in
+    // durationMs: the first stream's entry of -show_streams (codec_name,
+    // sample_rate, channels, bit_rate, ...).
+    QJsonObject probeListener(const QString &mount, int durationMs) const;
 
 private:
     bool writeConfiguration();

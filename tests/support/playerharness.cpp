@@ -6,7 +6,6 @@
 #include "waituntil.h"
 
 #include <QDir>
-#include <QFile>
 
 PlayerRecorder::PlayerRecorder(const Player &player)
     : m_player(&player)
@@ -44,22 +43,9 @@ QStringList logLines(const LogsModel &log)
     return log.data(log.index(0, 0)).toString().split(QLatin1Char('\n'));
 }
 
-QString logTail(const LogsModel &log)
+int threadCount()
 {
-    const QStringList lines = logLines(log);
-    return lines.mid(lines.size() - 8).join(QLatin1Char('\n'));
-}
-
-QStringList threadNames()
-{
-    QStringList names;
-    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &task : tasks) {
-        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
-        if (comm.open(QIODevice::ReadOnly))
-            names << QString::fromUtf8(comm.readAll().trimmed());
-    }
-    return names;
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 int openFileCount()

@@ -43,13 +43,10 @@ bool waitForStatus(const Player &player, int status, int timeoutMs = runTimeoutM
 
 // The lines of the log model's document.
 QStringList logLines(const LogsModel &log);
-// Its last lines as one text, for the message of a failed check.
-QString logTail(const LogsModel &log);
 // Whether the log or the captured debug output shows the awkward password,
 // as it is or percent-encoded.
 bool showsThePassword(const LogsModel &log);
 
-// The names of this process's threads, and the count of its open files: what
-// a run must give back when it ends.
-QStringList threadNames();
+// This process's threads and open files: what a run must give back when it ends.
+int threadCount();
 int openFileCount();

@@ -1,7 +1,6 @@
 #include "streamsettings.h"
 
 #include "icecastserver.h"
-#include "mediaprobe.h"
 #include "waituntil.h"
 
 #include <QJsonObject>
@@ -52,7 +51,7 @@ QStringList listenerView(const IcecastServer &server, const QString &mount)
         }
         return true;
     });
-    const QJsonObject stream = probeFirstStream(server.listen(mount, 4000));
+    const QJsonObject stream = server.probeListener(mount, 4000);
     return view << stream.value(QStringLiteral("codec_name")).toString()
                 << stream.value(QStringLiteral("sample_rate")).toString()
                 << QString::number(stream.value(QStringLiteral("channels")).toInt())
