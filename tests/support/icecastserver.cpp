@@ -92,7 +92,7 @@ void IcecastServer::setTlsCertificate(const TestCertificate &certificate)
 {
     m_tls = true;
     m_tlsCertificateFile = certificate.serverFile();
-    m_authorities = certificate.certificates();
+    m_authorities = QSslCertificate::fromPath(certificate.certificateFile());
 }
 
 void IcecastServer::stop()

@@ -2,13 +2,17 @@
 
 #include "testcertificate.h"
 
+#include <QFile>
 #include <QSslSocket>
 
 bool RequestRecorder::start(const TestCertificate *certificate)
 {
     if (certificate) {
-        m_certificate = certificate->certificates().value(0);
-        m_key = certificate->key();
+        m_certificate = QSslCertificate::fromPath(certificate->certificateFile()).value(0);
+        QFile key(certificate->keyFile());
+        if (!key.open(QIODevice::ReadOnly))
+            return false;
+        m_key = QSslKey(&key, QSsl::Rsa);
     }
     return listen(QHostAddress::LocalHost);
 }

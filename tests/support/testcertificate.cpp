@@ -27,7 +27,7 @@ bool TestCertificate::generate(const QString &hostName)
                    QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
                    QStringLiteral("-subj"), QStringLiteral("/CN=") + hostName, QStringLiteral("-addext"),
                    QStringLiteral("subjectAltName=DNS:") + hostName, QStringLiteral("-keyout"),
-                   path(QStringLiteral("key.pem")), QStringLiteral("-out"), certificateFile()});
+                   keyFile(), QStringLiteral("-out"), certificateFile()});
     if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
         m_errorString = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll())
             + openssl.errorString();
@@ -35,7 +35,7 @@ bool TestCertificate::generate(const QString &hostName)
     }
     QFile server(serverFile());
     if (!server.open(QIODevice::WriteOnly)
-        || server.write(contents(certificateFile()) + contents(path(QStringLiteral("key.pem")))) < 0) {
+        || server.write(contents(certificateFile()) + contents(keyFile())) < 0) {
         m_errorString = QStringLiteral("could not write ") + serverFile();
         return false;
     }
@@ -53,14 +53,4 @@ QString TestCertificate::certificateFile() const
 QString TestCertificate::serverFile() const
 {
     return path(QStringLiteral("server.pem"));
-}
-
-QList<QSslCertificate> TestCertificate::certificates() const
-{
-    return QSslCertificate::fromPath(certificateFile());
-}
-
-QSslKey TestCertificate::key() const
-{
-    return QSslKey(contents(path(QStringLiteral("key.pem"))), QSsl::Rsa);
 }

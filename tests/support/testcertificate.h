@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QList>
-#include <QSslCertificate>
-#include <QSslKey>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -18,10 +15,9 @@ public:
 
     // The certificate alone, in PEM: what a client is told to trust.
     QString certificateFile() const;
+    QString keyFile() const { return path(QStringLiteral("key.pem")); }
     // The certificate followed by its key, in PEM, as Icecast takes it.
     QString serverFile() const;
-    QList<QSslCertificate> certificates() const;
-    QSslKey key() const;
 
 private:
     QString path(const QString &name) const { return m_folder.path() + QLatin1Char('/') + name; }
