@@ -121,7 +121,8 @@ void TestPlayer::cleanup()
     QVERIFY(!showsThePassword(*log));
     // A capture thread left blocked in a stalled device ends once it delivers again.
     QVERIFY(pulse.setDesktopSourceSuspended(false));
-    QVERIFY2(waitUntil(5000, [this] { return threadCount() <= threadsBefore; }), qPrintable(QString::number(threadCount())));
+    QVERIFY2(waitUntil(5000, [this] { return threadCount() <= threadsBefore; }),
+             qPrintable(QString::number(threadCount())));
     log.reset();
 }
 
@@ -313,7 +314,8 @@ void TestPlayer::refusedStartsAreNotRetried()
     QTest::qWait(2500);
     const QStringList lines = logLines(*log);
     QVERIFY2(!lines.filter(reason).isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
-    QCOMPARE(lines.filter(QStringLiteral("Streaming stopped: ")), QStringList{QStringLiteral("Streaming stopped: ") + stopped});
+    QCOMPARE(lines.filter(QStringLiteral("Streaming stopped: ")),
+             QStringList{QStringLiteral("Streaming stopped: ") + stopped});
     QVERIFY(lines.filter(QStringLiteral("reconnect"), Qt::CaseInsensitive).isEmpty());
     QCOMPARE(server.connections(), connections);
     // Over TLS the client may finish the handshake; it checks the certificate
@@ -345,7 +347,8 @@ void TestPlayer::reportsALostServerAndStartsAgain()
     const QString cause = lines.at(written).section(QStringLiteral("(error "), 1).chopped(1);
     QCOMPARE(player.errorText(), QStringLiteral("Error occurred: ") + cause);
     QCOMPARE(lines.mid(written + 1).filter(QStringLiteral("Error occurred: ")), QStringList{player.errorText()});
-    QCOMPARE(lines.filter(QStringLiteral("Streaming stopped: ")), QStringList{QStringLiteral("Streaming stopped: ") + cause});
+    QCOMPARE(lines.filter(QStringLiteral("Streaming stopped: ")),
+             QStringList{QStringLiteral("Streaming stopped: ") + cause});
 
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     startAndStopCleanly(player, lost);
@@ -391,8 +394,9 @@ void TestPlayer::comesBackWithTheServer()
     QVERIFY(player.isPlaying());
     const QStringList lines = logLines(*log);
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^%1 \\(error .+\\)$").arg(cause))).size(), 1);
-    QCOMPARE(lines.filter(failedTry), QStringList({QStringLiteral("Try 1 to reconnect failed (error Connection refused)"),
-                                                   QStringLiteral("Try 2 to reconnect failed (error Connection refused)")}));
+    QCOMPARE(lines.filter(failedTry),
+             QStringList({QStringLiteral("Try 1 to reconnect failed (error Connection refused)"),
+                          QStringLiteral("Try 2 to reconnect failed (error Connection refused)")}));
     QVERIFY(lines.filter(QStringLiteral("Streaming stopped")).isEmpty());
 
     // Back on the air at the first try after the server is.

@@ -33,13 +33,13 @@ bool IcecastServer::writeConfiguration()
   <limits><sources>4</sources><clients>16</clients><source-timeout>5</source-timeout></limits>
   <authentication>
     <source-password>%1</source-password>
-    <admin-user>%2</admin-user>
-    <admin-password>%3</admin-password>
+    <admin-user>admin</admin-user>
+    <admin-password>admin-secret</admin-password>
   </authentication>
-  <listen-socket><port>%4</port><bind-address>127.0.0.1</bind-address>%6</listen-socket>
+  <listen-socket><port>%2</port><bind-address>127.0.0.1</bind-address>%4</listen-socket>
   <paths>
-    <basedir>/usr/share/icecast2</basedir>%7
-    <logdir>%5</logdir>
+    <basedir>/usr/share/icecast2</basedir>%5
+    <logdir>%3</logdir>
     <webroot>/usr/share/icecast2/web</webroot>
     <adminroot>/usr/share/icecast2/admin</adminroot>
   </paths>
@@ -47,8 +47,7 @@ bool IcecastServer::writeConfiguration()
   <security><chroot>0</chroot></security>
 </icecast>
 )")
-                               .arg(xmlEscaped(m_sourcePassword), QStringLiteral("admin"), QStringLiteral("admin-secret"),
-                                    QString::number(m_port), folder,
+                               .arg(xmlEscaped(m_sourcePassword), QString::number(m_port), folder,
                                     m_tls ? QStringLiteral("<ssl>1</ssl>") : QString(),
                                     m_tls ? QStringLiteral("<ssl-certificate>") + xmlEscaped(m_tlsCertificateFile)
                                             + QStringLiteral("</ssl-certificate>")
