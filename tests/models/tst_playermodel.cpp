@@ -4,6 +4,7 @@
 #include "debugcapture.h"
 #include "icecastproxy.h"
 #include "icecastserver.h"
+#include "playerharness.h"
 #include "pulseserver.h"
 #include "requestrecorder.h"
 #include "streamsettings.h"
@@ -38,7 +39,7 @@ QVariantList rowValues(const PlayerModel &model)
 
 int countLines(const LogsModel &log, const QString &start)
 {
-    const QStringList lines = log.data(log.index(0, 0)).toString().split(QLatin1Char('\n'));
+    const QStringList lines = logLines(log);
     return int(std::count_if(lines.begin(), lines.end(), [&](const QString &line) { return line.startsWith(start); }));
 }
 
@@ -294,8 +295,7 @@ void TestPlayerModel::sendsTheTitle()
     IcecastProxy door;
     QVERIFY(door.listen(server.port()));
     PlayerModel model;
-    model.engine().setCaptureBackend({QStringLiteral("lavfi"), QString()});
-    const QString pacedSine = QStringLiteral("sine=frequency=1000:sample_rate=48000,arealtime");
+    model.engine().setCaptureBackend(lavfi);
     QVariantMap settings = withStream(streamSettings(server, pacedSine, QStringLiteral("live")),
                                       {{QStringLiteral("port"), door.port()}});
     if (tls)
