@@ -95,7 +95,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
         // Up once the window has listed the sources.
         QVERIFY(waitUntil(10000, [&] { return application.peek(1 << 16).contains("Initializing ffmpeg avdevices"); }));
     } else {
-        QVERIFY2(waitUntil(10000, [&] { return !icecast.mountStatus(mountPath).isEmpty(); }),
+        QVERIFY2(icecast.waitForMount(mountPath, true),
                  application.readAll().constData());
         const QJsonObject stream = icecast.probeListener(mountPath, 4000);
         QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));
@@ -113,7 +113,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     // The window's closing handler stopped the run: no thread left running, no time-out.
     QVERIFY2(!output.contains("QThread: Destroyed while thread"), output.constData());
     QVERIFY2(!output.contains("Timeout while shuting down"), output.constData());
-    QVERIFY(waitUntil(5000, [&] { return icecast.mountStatus(mountPath).isEmpty(); }));
+    QVERIFY(icecast.waitForMount(mountPath, false, 5000));
 
     // The password is kept there: for its owner only, also after Qt rewrote it.
     QCOMPARE(QFile::permissions(settings.fileName()) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),

@@ -75,7 +75,6 @@ private:
     QVariantMap reconnecting(const IcecastServer &server, quint16 port) const;
     // The same over HTTPS, to the TLS server's host name.
     QVariantMap https(const QString &certificateFile, quint16 port) const;
-    bool mountIsFree(const IcecastServer &server) const;
     void startAndStopCleanly(Player &player, const QVariantMap &settings);
 
     TestCertificate localhost;
@@ -138,18 +137,13 @@ QVariantMap TestPlayer::https(const QString &certificateFile, quint16 port) cons
                                                        {QStringLiteral("certificateFile"), certificateFile}});
 }
 
-bool TestPlayer::mountIsFree(const IcecastServer &server) const
-{
-    return waitUntil(10000, [&] { return server.mountStatus(QLatin1Char('/') + mount).isEmpty(); });
-}
-
 void TestPlayer::startAndStopCleanly(Player &player, const QVariantMap &settings)
 {
     player.togglePlayPause(settings);
     QVERIFY2(waitForStatus(player, OnAir), qPrintable(logLines(*log).join(QLatin1Char('\n'))));
     player.togglePlayPause(settings);
     QVERIFY(waitForStatus(player, Off));
-    QVERIFY(mountIsFree(icecast));
+    QVERIFY(icecast.waitForMount(QLatin1Char('/') + mount, false));
 }
 
 void TestPlayer::streamsToAListener_data()
@@ -527,7 +521,7 @@ void TestPlayer::endsARunPromptly()
         QVERIFY(!lines.contains(QStringLiteral("Timeout while shuting down ffmpeg thread!")));
     }
     // Closed by the run, well before the server's own time-out for a silent source.
-    QVERIFY(waitUntil(2000, [this] { return icecast.mountStatus(QLatin1Char('/') + mount).isEmpty(); }));
+    QVERIFY(icecast.waitForMount(QLatin1Char('/') + mount, false, 2000));
 
     QVERIFY(pulse.setDesktopSourceSuspended(false));
     startAndStopCleanly(*player, desktop);
@@ -597,7 +591,7 @@ void TestPlayer::runsAndLossesLeaveNothingBehind()
                  }),
                  qPrintable(logLines(*log).join(QLatin1Char('\n'))));
         QVERIFY(stopAndWaitForOff(player) >= 0);
-        QVERIFY(mountIsFree(icecast));
+        QVERIFY(icecast.waitForMount(QLatin1Char('/') + mount, false));
         if (run == 1) {
             firstFiles = openFileCount();
             firstThreads = threadCount();

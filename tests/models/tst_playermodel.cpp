@@ -291,7 +291,7 @@ void TestPlayerModel::sendsTheTitle()
         QVERIFY2(tlsIcecast.start(), qPrintable(tlsIcecast.errorString()));
     }
     IcecastServer &server = tls ? tlsIcecast : icecast;
-    QVERIFY(waitUntil(10000, [&] { return server.mountStatus(QStringLiteral("/live")).isEmpty(); }));
+    QVERIFY(server.waitForMount(QStringLiteral("/live"), false));
     IcecastProxy door;
     QVERIFY(door.listen(server.port()));
     PlayerModel model;

@@ -153,6 +153,11 @@ QJsonObject IcecastServer::mountStatus(const QString &mount) const
     return QJsonObject();
 }
 
+bool IcecastServer::waitForMount(const QString &mount, bool listed, int timeoutMs) const
+{
+    return waitUntil(timeoutMs, [&] { return mountStatus(mount).isEmpty() != listed; });
+}
+
 QJsonObject IcecastServer::probeListener(const QString &mount, int durationMs) const
 {
     // Over TLS Icecast now and then refuses a handshake; the listener tries again.

@@ -34,6 +34,9 @@ public:
 
     // The entry of status-json.xsl for a live mount ("/live"); empty when not listed.
     QJsonObject mountStatus(const QString &mount) const;
+    // Waits up to timeoutMs until the mount is listed, or with listed false
+    // until it is gone (a server frees a mount a moment after its source left).
+    bool waitForMount(const QString &mount, bool listed, int timeoutMs = 10000) const;
     // What ffprobe reads in what a listener of the mount receives in
     // durationMs: the first stream's entry of -show_streams (codec_name,
     // sample_rate, channels, bit_rate, ...).
