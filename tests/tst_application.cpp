@@ -48,13 +48,16 @@ void TestApplication::streamsAtStartAndClosesOnSignal_data()
     QTest::addColumn<QString>("mount"); // empty: no settings file yet, so no stream
     QTest::addColumn<int>("settingsMode");
     QTest::addColumn<bool>("deviceStalled");
+    QTest::addColumn<bool>("openGLAsked"); // the user's QT_QUICK_BACKEND asks for Qt's OpenGL default
 
     // Settings files left open to others, as an older version wrote them.
-    QTest::newRow("SIGTERM") << int(SIGTERM) << QStringLiteral("live-term") << 0644 << false;
-    QTest::newRow("SIGINT") << int(SIGINT) << QStringLiteral("live-int") << 0666 << false;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << QStringLiteral("live-term") << 0644 << false << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << QStringLiteral("live-int") << 0666 << false << false;
     // The device stops delivering without an error; the process still ends.
-    QTest::newRow("SIGTERM, device stalled") << int(SIGTERM) << QStringLiteral("live-stalled") << 0644 << true;
-    QTest::newRow("SIGTERM, first start") << int(SIGTERM) << QString() << 0 << false;
+    QTest::newRow("SIGTERM, device stalled") << int(SIGTERM) << QStringLiteral("live-stalled") << 0644 << true << false;
+    QTest::newRow("SIGTERM, first start") << int(SIGTERM) << QString() << 0 << false << false;
+    // No OpenGL can be made here: the window still comes up, with the software renderer.
+    QTest::newRow("SIGTERM, OpenGL asked for") << int(SIGTERM) << QStringLiteral("live-gl") << 0644 << false << true;
 }
 
 void TestApplication::streamsAtStartAndClosesOnSignal()
@@ -63,6 +66,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     QFETCH(QString, mount);
     QFETCH(int, settingsMode);
     QFETCH(bool, deviceStalled);
+    QFETCH(bool, openGLAsked);
 
     QTemporaryDir configHome;
     QTemporaryDir runtimeDir;
@@ -82,7 +86,11 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     QProcess application;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    // No display and no renderer set: no OpenGL at all.
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QUICK_BACKEND"));
+    if (openGLAsked)
+        environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QString());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
     application.setProcessEnvironment(environment);
@@ -96,7 +104,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
         QVERIFY(waitUntil(10000, [&] { return application.peek(1 << 16).contains("Initializing ffmpeg avdevices"); }));
     } else {
         QVERIFY2(icecast.waitForMount(mountPath, true),
-                 application.readAll().constData());
+                 application.peek(1 << 16).constData());
         const QJsonObject stream = icecast.probeListener(mountPath, 4000);
         QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));
     }
@@ -113,6 +121,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     // The window's closing handler stopped the run: no thread left running, no time-out.
     QVERIFY2(!output.contains("QThread: Destroyed while thread"), output.constData());
     QVERIFY2(!output.contains("Timeout while shuting down"), output.constData());
+    QCOMPARE(output.contains("No OpenGL context could be made"), openGLAsked);
     QVERIFY(icecast.waitForMount(mountPath, false, 5000));
 
     // The password is kept there: for its owner only, also after Qt rewrote it.
