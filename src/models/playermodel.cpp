@@ -10,6 +10,13 @@ PlayerModel::PlayerModel()
     // engine's mutex when it emits, and data() takes that mutex again.
     connect(&player, &Player::dataChanged, this, &PlayerModel::playerDataChanged, Qt::QueuedConnection);
     connect(&metadataWatcher, &QFileSystemWatcher::fileChanged, this, &PlayerModel::onMetadataChange);
+    notifyInterval.setInterval(40);
+    notifyInterval.setSingleShot(true);
+    notifyInterval.setTimerType(Qt::PreciseTimer); // a coarse one may end early
+    connect(&notifyInterval, &QTimer::timeout, this, [this] {
+        if (changePending)
+            notifyRowChanged();
+    });
 }
 
 PlayerModel::~PlayerModel() = default;
@@ -101,9 +108,20 @@ QString PlayerModel::positionText() const
 
 void PlayerModel::playerDataChanged()
 {
-    const QModelIndex topLeft = index(0, 0);
-    const QModelIndex bottomRight = index(0, 0);
-    emit dataChanged(topLeft, bottomRight, {});
+    // A change after a quiet interval goes out at once; later ones wait for
+    // the interval's end, where one notification carries them all.
+    if (notifyInterval.isActive())
+        changePending = true;
+    else
+        notifyRowChanged();
+}
+
+void PlayerModel::notifyRowChanged()
+{
+    changePending = false;
+    notifyInterval.start();
+    const QModelIndex row = index(0, 0);
+    emit dataChanged(row, row, {});
 }
 
 void PlayerModel::togglePlayPause(QVariantMap settings)

@@ -4,6 +4,7 @@
 
 #include <QAbstractListModel>
 #include <QFileSystemWatcher>
+#include <QTimer>
 #include <QVariant>
 
 class QNetworkReply;
@@ -54,9 +55,14 @@ public:
 
 private:
     QString positionText() const;
+    void notifyRowChanged();
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
 
     Player player;
     QVariant liveSourcesCache;
     QFileSystemWatcher metadataWatcher;
+    // The engine changes about 100 times a second on air; the window is told
+    // at most once per interval, the latest values, the last change always.
+    QTimer notifyInterval;
+    bool changePending = false;
 };

@@ -17,6 +17,8 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <limits>
 #include <thread>
 
@@ -102,16 +104,46 @@ void TestPlayerModel::rowFollowsTheEngine()
     QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("Off"), 0, 0,
                                              false, false, false}));
 
-    // One notification per change, none of them on the worker's thread.
+    // A burst of changes on the engine's thread: none is announced there; the
+    // first goes out at once, the rest in one notification 40 ms later.
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-    std::thread worker([&model] {
+    std::thread burst([&model] {
         for (int i = 1; i <= 10; ++i)
             model.engine().setElapsed(i + 3715.9);
     });
-    worker.join();
+    burst.join();
     QCOMPARE(changes.count(), 0);
-    QTRY_COMPARE(changes.count(), 10);
+    QCoreApplication::sendPostedEvents(); // the queued changes, no timer
+    QCOMPARE(changes.count(), 1);
+    QTRY_COMPARE(changes.count(), 2);
     QCOMPARE(text(model, PlayerModel::PositionRole), QStringLiteral("0000d, 01:02:05"));
+
+    // Changes every 5 ms: at most one notification per 40 ms, and the last
+    // one shows the last change.
+    QElapsedTimer clock;
+    QList<qint64> times;
+    QStringList positions;
+    connect(&model, &QAbstractItemModel::dataChanged, this, [&] {
+        times << clock.nsecsElapsed();
+        positions << text(model, PlayerModel::PositionRole);
+    });
+    std::atomic<bool> done = false;
+    clock.start();
+    std::thread steady([&] {
+        for (int i = 1; i <= 40; ++i) {
+            model.engine().setElapsed(i + 3600.0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        done = true;
+    });
+    QTRY_VERIFY(done);
+    steady.join();
+    QTRY_COMPARE(positions.last(), QStringLiteral("0000d, 01:00:40"));
+    QTest::qWait(100);
+    QCOMPARE(positions.last(), QStringLiteral("0000d, 01:00:40"));
+    QVERIFY(times.count() >= 2);
+    for (int i = 1; i < times.count(); ++i)
+        QVERIFY2(times.at(i) - times.at(i - 1) >= 39'000'000, qPrintable(QString::number(times.at(i) - times.at(i - 1))));
 
     // The progress text shows while changing; off the air a title is refused
     // with a report: the error state.
