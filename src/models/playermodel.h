@@ -56,6 +56,9 @@ public:
 private:
     QString positionText() const;
     void notifyRowChanged();
+    void endNotifyInterval();
+    void listenToEngine();
+    QVariantList rowValues() const;
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
 
     Player player;
@@ -64,5 +67,6 @@ private:
     // The engine changes about 100 times a second on air; the window is told
     // at most once per interval, the latest values, the last change always.
     QTimer notifyInterval;
-    bool changePending = false;
+    QMetaObject::Connection engineChanges;
+    QVariantList announcedValues;
 };
