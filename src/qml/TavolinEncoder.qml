@@ -541,7 +541,7 @@ Window {
 
                                     Text {
                                         objectName: "metadataFilePath"
-                                        width: 360
+                                        width: Math.min(implicitWidth, 360)
                                         text: playerModel.metadataFile
                                         elide: Text.ElideMiddle
                                         font.pixelSize: 11
