@@ -93,7 +93,8 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
         QVERIFY(QDir(configHome.path()).mkpath(QStringLiteral("Tavolin")));
         QVERIFY(settings.open(QIODevice::WriteOnly));
         settings.write(QStringLiteral("[General]\nstartStreamOnAppStart=true\nhostname=%1\nport=%2\nmount=%3\n"
-                                      "user=%4\npassword=%5\ndeviceIndex=%6\ndeviceName=Monitor of Null Output\nmetadataFile=%7\n")
+                                      "user=%4\npassword=%5\ndeviceIndex=%6\ndeviceName=Monitor of Null Output\n"
+                                      "metadataFile=%7\n")
                            .arg(icecast.host(), QString::number(icecast.port()), mount, icecast.sourceUser(),
                                 icecast.sourcePassword(), pulse.desktopSourceName(),
                                 titleFile == NoTitleFile ? QString() : nowPlaying)
