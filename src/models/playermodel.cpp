@@ -7,7 +7,9 @@ PlayerModel::PlayerModel()
     : QAbstractListModel(nullptr)
 {
     listenToEngine();
-    connect(&metadataWatcher, &QFileSystemWatcher::fileChanged, this, &PlayerModel::onMetadataChange);
+    connect(&nowPlayingFile, &FollowedFile::changed, this, &PlayerModel::onMetadataFileChange);
+    connect(&nowPlayingFile, &FollowedFile::existsChanged, this, &PlayerModel::metadataFileChanged);
+    connect(&player, &Player::wentOnAir, this, &PlayerModel::sendMetadataFileOnAir, Qt::QueuedConnection);
     notifyInterval.setInterval(40);
     notifyInterval.setSingleShot(true);
     notifyInterval.setTimerType(Qt::PreciseTimer); // a coarse one may end early

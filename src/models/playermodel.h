@@ -1,9 +1,9 @@
 #pragma once
 
 #include "engine/player.h"
+#include "models/followedfile.h"
 
 #include <QAbstractListModel>
-#include <QFileSystemWatcher>
 #include <QTimer>
 #include <QVariant>
 
@@ -14,6 +14,10 @@ class QNetworkReply;
 class PlayerModel : public QAbstractListModel
 {
     Q_OBJECT
+    // The now-playing file followed (a local path; empty when none), and
+    // whether it is there at present.
+    Q_PROPERTY(QString metadataFile READ metadataFile NOTIFY metadataFileChanged)
+    Q_PROPERTY(bool metadataFileExists READ metadataFileExists NOTIFY metadataFileChanged)
 
 public:
     enum Role {
@@ -41,6 +45,12 @@ public:
     // The engine behind the model, for tests and benchmarks.
     Player &engine() { return player; }
 
+    QString metadataFile() const { return nowPlayingFile.path(); }
+    bool metadataFileExists() const { return nowPlayingFile.exists(); }
+
+signals:
+    void metadataFileChanged();
+
 public slots:
     void playerDataChanged();
     void onMetadataChange(QString file);
@@ -49,6 +59,9 @@ public:
     Q_INVOKABLE void setAutoStart(bool autoStart);
     Q_INVOKABLE void metadataUpdate(QString metadata);
     Q_INVOKABLE void setMetadataFile(QString file);
+    // Follows the file at a local path without sending its title now: the
+    // title goes out when the stream is on the air. For the stored choice at start.
+    Q_INVOKABLE void followMetadataFile(QString path);
     Q_INVOKABLE void togglePlayPause(QVariantMap settings);
     Q_INVOKABLE QVariant liveSources();
     Q_INVOKABLE void shutdown();
@@ -60,10 +73,12 @@ private:
     void listenToEngine();
     QVariantList rowValues() const;
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
+    void onMetadataFileChange();
+    void sendMetadataFileOnAir();
 
     Player player;
     QVariant liveSourcesCache;
-    QFileSystemWatcher metadataWatcher;
+    FollowedFile nowPlayingFile;
     // The engine changes about 100 times a second on air; the window is told
     // at most once per interval, the latest values, the last change always.
     QTimer notifyInterval;
