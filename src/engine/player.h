@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QThread;
 
@@ -67,8 +68,10 @@ public:
     void setSong(const QString &value);
     void setProgressText(const QString &value);
     void setElapsed(double seconds);
-    void setLeftVolume(double level);
-    void setRightVolume(double level);
+    // What one capture packet changed: the elapsed time and the meters from
+    // RMS levels in dB, each only when given. One notification for all.
+    void setProgress(std::optional<double> elapsedSeconds, std::optional<double> leftLevel,
+                     std::optional<double> rightLevel);
     void setOnAir();
     // Off the air until the run has connected again: status Changing with
     // progressText, and still playing, so that a tap stops the run.
@@ -86,6 +89,8 @@ public:
 
 signals:
     void hasShutdown();
+    // After every change of the published state; a setter that leaves the
+    // value as it was does not notify.
     void dataChanged();
 
 private:

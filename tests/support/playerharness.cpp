@@ -10,7 +10,13 @@
 PlayerRecorder::PlayerRecorder(const Player &player)
     : m_player(&player)
 {
-    connect(&player, &Player::dataChanged, this, &PlayerRecorder::record, Qt::QueuedConnection);
+    connect(
+        &player, &Player::dataChanged, this,
+        [this] {
+            ++notifications;
+            record();
+        },
+        Qt::QueuedConnection);
     connect(&player, &Player::hasShutdown, this, [this] { ++runsEnded; }, Qt::QueuedConnection);
     record();
 }

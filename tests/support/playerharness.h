@@ -21,7 +21,8 @@ inline const CaptureBackend lavfi{QStringLiteral("lavfi"), QString()};
 inline const QString awkwardPassword = QStringLiteral("p@ss/w:rd%41 ?#&<>\"'\\x{}[]=+;,~^`|$!*()");
 
 // What the window would see of a Player: every distinct status and progress
-// text, read after each queued change notification, and the runs that ended.
+// text, read after each queued change notification, the notifications, and
+// the runs that ended.
 class PlayerRecorder : public QObject
 {
 public:
@@ -29,6 +30,7 @@ public:
 
     QList<int> statuses;
     QStringList progressTexts;
+    int notifications = 0;
     int runsEnded = 0;
 
 private:
