@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -254,16 +255,11 @@ Result runLame(const QString &name, int seconds)
     return result;
 }
 
-Result runFfmpeg(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
+// Runs the ffmpeg command line with arguments, for seconds of audio.
+Result runFfmpegCommand(const QString &name, QList<QByteArray> arguments, int seconds)
 {
-    const QString url =
-        icecastUrl(icecast.sourceUser(), icecast.sourcePassword(), icecast.host(), icecast.port(), name);
-    QList<QByteArray> arguments{"ffmpeg", "-hide_banner", "-nostats", "-nostdin", "-loglevel", "error",
-                                "-f", capture.format.toUtf8(), "-i", capture.source.toUtf8(), "-af", engineGraph,
-                                "-c:a", "libmp3lame", "-b:a", bitrate, "-content_type", "audio/mpeg"};
-    if (capture.live)
-        arguments << "-t" << QByteArray::number(seconds);
-    arguments << "-f" << "mp3" << url.toUtf8();
+    arguments = QList<QByteArray>{"ffmpeg", "-hide_banner", "-nostats", "-nostdin", "-loglevel", "error", "-y"}
+        + arguments;
     std::vector<char *> argv;
     for (const QByteArray &argument : arguments)
         argv.push_back(const_cast<char *>(argument.constData()));
@@ -300,6 +296,34 @@ Result runFfmpeg(const QString &name, const IcecastServer &icecast, const Captur
         std::fprintf(stderr, "%s: ffmpeg failed or timed out\n", qUtf8Printable(name));
     setUsage(result, usage);
     return result;
+}
+
+Result runFfmpeg(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
+{
+    const QString url =
+        icecastUrl(icecast.sourceUser(), icecast.sourcePassword(), icecast.host(), icecast.port(), name);
+    QList<QByteArray> arguments{"-f", capture.format.toUtf8(), "-i", capture.source.toUtf8(), "-af", engineGraph,
+                                "-c:a", "libmp3lame", "-b:a", bitrate, "-content_type", "audio/mpeg"};
+    if (capture.live)
+        arguments << "-t" << QByteArray::number(seconds);
+    arguments << "-f" << "mp3" << url.toUtf8();
+    return runFfmpegCommand(name, arguments, seconds);
+}
+
+// LAME through ffmpeg's libmp3lame on a file, start-up included: the same
+// tone (lavfi's sine is at 1/8 of full scale), made into a WAV file
+// beforehand, encoded at the same settings.
+Result runLameOnFile(const QString &name, const QString &folder, int seconds)
+{
+    const QByteArray tone = (folder + QStringLiteral("/tone.wav")).toUtf8();
+    const QByteArray encoded = (folder + QStringLiteral("/tone.mp3")).toUtf8();
+    const QByteArray sine = "sine=frequency=440:sample_rate=44100:duration=" + QByteArray::number(seconds);
+    const Result made = runFfmpegCommand(name, {"-f", "lavfi", "-i", sine, "-af",
+                                                "volume=4,pan=stereo|c0=c0|c1=c0", "-c:a", "pcm_s16le", tone},
+                                         seconds);
+    if (!made.completed)
+        return made;
+    return runFfmpegCommand(name, {"-i", tone, "-c:a", "libmp3lame", "-b:a", bitrate, "-f", "mp3", encoded}, seconds);
 }
 
 double cpuPerAudioMinute(const Result &result)
@@ -383,6 +407,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    const QTemporaryDir folder;
     // Each kind of run in a row, engine first; a ratio per kind.
     QList<Result> results;
     QList<QPair<int, int>> ratios;
@@ -390,12 +415,14 @@ int main(int argc, char *argv[])
         if (seconds == 0)
             return;
         results << runEngine(QStringLiteral("engine-") + kind, icecast, capture, seconds);
+        const int engineIndex = results.size() - 1;
         if (kind == QStringLiteral("live")) {
             results << runLame(QStringLiteral("lame-alone"), seconds);
-            ratios.append({results.size() - 2, results.size() - 1});
+            ratios.append({engineIndex, results.size() - 1});
+            results << runLameOnFile(QStringLiteral("lame-on-file"), folder.path(), seconds);
+            ratios.append({engineIndex, results.size() - 1});
         }
         if (withFfmpeg) {
-            const int engineIndex = kind == QStringLiteral("live") ? results.size() - 2 : results.size() - 1;
             results << runFfmpeg(QStringLiteral("ffmpeg-") + kind, icecast, capture, seconds);
             ratios.append({engineIndex, results.size() - 1});
         }
