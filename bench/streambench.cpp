@@ -10,7 +10,7 @@
 
 #include "icecastserver.h"
 #include "pulseserver.h"
-#include "streamsettings.h"
+#include "playerharness.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
