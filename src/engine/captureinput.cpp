@@ -32,7 +32,8 @@ int channelCount(const QString &layoutName)
 // server for, 50 ms by default, and each one wakes the server's client
 // thread, the capture thread, the run and the window. Fragments of 100 ms halve
 // that and still keep the audio on air well within 300 ms of the device. The
-// input records 16-bit samples at its own 48000 Hz (it knows no "samplerate").
+// input records 16-bit samples at its default 48000 Hz: "samplerate" below is
+// not its option.
 int64_t pulseFragmentBytes(int channels)
 {
     constexpr int64_t fragmentMs = 100;
