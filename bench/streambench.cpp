@@ -67,7 +67,7 @@ struct Result
     long voluntarySwitches = 0;
     long involuntarySwitches = 0;
     long peakKiB = 0;
-    long changes = -1; // dataChanged emissions; none for the others
+    long changes = -1; // dataChanged notifications the main thread received; engine only
     qint64 onAirMs = -1; // from play to On Air; engine only
 };
 
