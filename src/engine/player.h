@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QThread;
 
@@ -72,8 +73,10 @@ public:
     void setSong(const QString &value);
     void setProgressText(const QString &value);
     void setElapsed(double seconds);
-    void setLeftVolume(double level);
-    void setRightVolume(double level);
+    // What one capture packet changed: the elapsed time and the meters from
+    // RMS levels in dB, each only when given. One notification for all.
+    void setProgress(std::optional<double> elapsedSeconds, std::optional<double> leftLevel,
+                     std::optional<double> rightLevel);
     void setOnAir();
     // Off the air until the run has connected again: status Changing with
     // progressText, and still playing, so that a tap stops the run.
@@ -94,6 +97,8 @@ public:
 
 signals:
     void hasShutdown();
+    // After every change of the published state; a setter that leaves the
+    // value as it was does not notify.
     void dataChanged();
     // The run is on the air: at its start, and again after each reconnection.
     void wentOnAir();

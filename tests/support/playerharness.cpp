@@ -136,7 +136,13 @@ QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFreq
 PlayerRecorder::PlayerRecorder(const Player &player)
     : m_player(&player)
 {
-    connect(&player, &Player::dataChanged, this, &PlayerRecorder::record, Qt::QueuedConnection);
+    connect(
+        &player, &Player::dataChanged, this,
+        [this] {
+            ++notifications;
+            record();
+        },
+        Qt::QueuedConnection);
     connect(&player, &Player::hasShutdown, this, [this] { ++runsEnded; }, Qt::QueuedConnection);
     record();
 }

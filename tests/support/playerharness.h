@@ -47,7 +47,8 @@ QStringList listenerView(const IcecastServer &server, const QString &mount, int 
 QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb);
 
 // What the window would see of a Player: every distinct status and progress
-// text, read after each queued change notification, and the runs that ended.
+// text, read after each queued change notification, the notifications, and
+// the runs that ended.
 class PlayerRecorder : public QObject
 {
 public:
@@ -55,6 +56,7 @@ public:
 
     QList<int> statuses;
     QStringList progressTexts;
+    int notifications = 0;
     int runsEnded = 0;
 
 private:
