@@ -51,7 +51,8 @@ bool TestCertificate::generate(const QString &hostName)
         << QStringLiteral("subjectAltName=DNS:") + hostName << QStringLiteral("-keyout") << keyFile()
         << QStringLiteral("-out") << certificateFile();
     if (!runTool(QStringLiteral("openssl"), arguments, 30000)
-        || !QFile::setPermissions(certificateFile(), readableByAll) || !writeFile(serverFile(), contents(certificateFile()) + contents(keyFile()))) {
+        || !QFile::setPermissions(certificateFile(), readableByAll)
+        || !writeFile(serverFile(), contents(certificateFile()) + contents(keyFile()))) {
         m_errorString = QStringLiteral("openssl could not make a certificate in ") + m_folder.path();
         return false;
     }
