@@ -90,18 +90,6 @@ bool IcecastServer::start()
                            [this] { return !get(QStringLiteral("/status-json.xsl"), 1000).isEmpty(); });
 }
 
-void IcecastServer::setTlsCertificate(const TestCertificate &certificate)
-{
-    m_tls = true;
-    m_tlsCertificateFile = certificate.serverFile();
-    m_authorities = QSslCertificate::fromPath(certificate.certificateFile());
-}
-
-void IcecastServer::stop()
-{
-    m_process.stop();
-}
-
 QByteArray IcecastServer::get(const QString &path, int timeoutMs) const
 {
     // On the calling thread, without helper threads, which would only add
@@ -149,11 +137,6 @@ QJsonObject IcecastServer::mountStatus(const QString &mount) const
             return object;
     }
     return QJsonObject();
-}
-
-bool IcecastServer::waitForMount(const QString &mount, bool listed, int timeoutMs) const
-{
-    return waitUntil(timeoutMs, [&] { return mountStatus(mount).isEmpty() != listed; });
 }
 
 ListenerRecording IcecastServer::recordListener(const QString &mount, int durationMs) const

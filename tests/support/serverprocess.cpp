@@ -56,11 +56,6 @@ quint16 freeLoopbackPort()
     return probe.serverPort();
 }
 
-ServerProcess::~ServerProcess()
-{
-    stop();
-}
-
 QString ServerProcess::folder()
 {
     if (!m_folder) {
@@ -108,11 +103,6 @@ void ServerProcess::stop()
         m_process->waitForFinished(3000);
     }
     m_process.reset();
-}
-
-bool ServerProcess::isRunning() const
-{
-    return m_process && m_process->state() == QProcess::Running;
 }
 
 QString ServerProcess::output() const
