@@ -84,10 +84,15 @@ bool IcecastServer::start()
     if (m_port == 0)
         m_port = freeLoopbackPort();
     writeConfiguration();
-    // Icecast refuses to run as root, so it runs as nobody from the start.
+    // Icecast refuses to run as root, so it runs as nobody from the start. On
+    // a loaded machine it now and then crashes while it starts: tried again.
     const QStringList arguments{QStringLiteral("-c"), m_process.folder() + QStringLiteral("/icecast.xml")};
-    return m_process.start(QStringLiteral("icecast2"), arguments, true,
-                           [this] { return !get(QStringLiteral("/status-json.xsl"), 1000).isEmpty(); });
+    const auto answers = [this] { return !get(QStringLiteral("/status-json.xsl"), 1000).isEmpty(); };
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        if (m_process.start(QStringLiteral("icecast2"), arguments, true, answers))
+            return true;
+    }
+    return false;
 }
 
 QByteArray IcecastServer::get(const QString &path, int timeoutMs) const
