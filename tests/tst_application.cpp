@@ -97,7 +97,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     } else {
         QVERIFY2(icecast.waitForMount(mountPath, true),
                  application.readAll().constData());
-        const QJsonObject stream = icecast.recordListener(mountPath, 4000).stream;
+        const QJsonObject stream = icecast.probeListener(mountPath, 4000);
         QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));
     }
     if (deviceStalled) {

@@ -119,7 +119,7 @@ QStringList listenerView(const IcecastServer &server, const QString &mount, int 
     return view << heard.stream.value(QStringLiteral("codec_name")).toString() << QString::number(sampleRate)
                 << QString::number(heard.stream.value(QStringLiteral("channels")).toInt())
                 << heard.stream.value(QStringLiteral("bit_rate")).toString()
-                << heardTone(heard.samples, sampleRate, toneFrequency, levelDb);
+                << (toneFrequency ? heardTone(heard.samples, sampleRate, toneFrequency, levelDb) : QString());
 }
 
 QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb)
@@ -127,7 +127,7 @@ QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFreq
     return {QStringLiteral("Tavolin Test FM"), QStringLiteral("Loopback test stream"), QStringLiteral("Test tones"),
             QStringLiteral("http://radio.invalid/"), QStringLiteral("audio/mpeg"), QStringLiteral("mp3"),
             QString::number(sampleRate), QStringLiteral("2"), QString::number(bitsPerSecond),
-            toneText(toneFrequency, levelDb)};
+            toneFrequency ? toneText(toneFrequency, levelDb) : QString()};
 }
 
 PlayerRecorder::PlayerRecorder(const Player &player)
