@@ -42,14 +42,15 @@ int64_t pulseFragmentBytes(int channels)
 }
 
 // The result of a step of opening the device. The device is given the
-// silence limit in all; a Player being destroyed does not wait for it.
+// silence limit in all; a Player being destroyed does not wait for it, nor
+// does a stop: a device that never answers would hold it for that limit.
 int waitForStep(PipelineContext &context, CaptureStep step, const QElapsedTimer &opening)
 {
     for (;;) {
         const std::optional<int> result = context.capture->waitForStep(step, captureWaitMs);
         if (result)
             return *result;
-        if (context.owner->isBeingDestroyed())
+        if (context.owner->isBeingDestroyed() || context.owner->isStopRequested())
             return AVERROR_EXIT;
         if (opening.hasExpired(captureSilenceLimitMs))
             return captureSilentError;
@@ -89,14 +90,14 @@ int openInput(PipelineContext &context)
     if (result >= 0)
         result = waitForStep(context, CaptureStep::Open, opening);
     if (result < 0) {
-        if (result != captureSilentError)
+        if (result != captureSilentError && result != AVERROR_EXIT)
             player.reportError(QStringLiteral("Cannot open input source"));
         return result;
     }
 
     result = waitForStep(context, CaptureStep::FindStreamInfo, opening);
     if (result < 0) {
-        if (result != captureSilentError)
+        if (result != captureSilentError && result != AVERROR_EXIT)
             player.reportError(QStringLiteral("Cannot find stream information"));
         return result;
     }

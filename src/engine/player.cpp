@@ -148,6 +148,8 @@ void Player::setReconnecting(const QString &progressText)
 void Player::reportError(const QString &message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_jobThread && QThread::currentThread() == m_jobThread)
+        m_runReported = true;
     m_metadataErrorOnAir = false;
     m_status = Error;
     m_errorText = message;

@@ -150,6 +150,9 @@ private:
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;
+    // Whether the current run has reported an error of its own, told apart
+    // from the main thread's reports (a refused title) by the reporting thread.
+    bool m_runReported = false;
     // std::mutex rather than QMutex: ThreadSanitizer sees its hand-overs, which
     // it cannot in Qt 5's contended QMutex.
     mutable std::mutex m_mutex;

@@ -292,15 +292,20 @@ int Player::runStream()
         result = pumpAudio(context, reconnection);
     }
 
-    // The end of the device's stream is a normal end. A set-up stage that failed
-    // without a message of its own is still reported, so that a failed start
-    // never shows "Off".
+    // The end of the device's stream is a normal end, and so is a stop that cut
+    // short a set-up waiting on a device that never answered. A set-up stage
+    // that failed without a message of its own is still reported, so that a
+    // failed start never shows "Off"; whatever the main thread reported
+    // meanwhile (a refused title) is not the run's message.
+    const bool runReported = locked(m_runReported);
     const bool endOfStream = pumping && result == AVERROR_EOF;
+    if (!pumping && !runReported && result == AVERROR_EXIT && isStopRequested())
+        result = 0;
     if (result == captureSilentError) {
         reportError(QStringLiteral("No audio from the capture device for 10 s"));
         // From here on it counts as the device's input failing.
         result = AVERROR(EIO);
-    } else if (result < 0 && !endOfStream && (pumping || status() != Error)) {
+    } else if (result < 0 && !endOfStream && (pumping || !runReported)) {
         reportError(QStringLiteral("Error occurred: ") + ffmpegErrorText(result));
     }
     if (result < 0)
