@@ -16,12 +16,6 @@ namespace {
 
 enum TitleFile { NoTitleFile, ThereAtStart, CreatedLater };
 
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 } // namespace
 
 // The real executable, as a user starts it, with the stream started by itself
@@ -131,19 +125,14 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
                  application.peek(1 << 16).constData());
         // The file's first line reaches the server within seconds of going on
         // the air, and so does a replacement renamed over it.
-        const auto serverShows = [&](const QString &title) {
-            return waitUntil(10000, [&] {
-                return icecast.mountStatus(mountPath).value(QStringLiteral("title")).toString() == title;
-            });
-        };
         if (titleFile == CreatedLater)
             QVERIFY(writeFile(nowPlaying, "First - Title\n"));
         if (titleFile != NoTitleFile) {
-            QVERIFY2(serverShows(QStringLiteral("First - Title")), application.peek(1 << 16).constData());
+            QVERIFY2(icecast.waitForTitle(mountPath, QStringLiteral("First - Title")), application.peek(1 << 16).constData());
             QVERIFY(writeFile(nowPlaying + QStringLiteral(".new"), "Next - Title\n"));
             QCOMPARE(std::rename(QFile::encodeName(nowPlaying + QStringLiteral(".new")), QFile::encodeName(nowPlaying)),
                      0);
-            QVERIFY(serverShows(QStringLiteral("Next - Title")));
+            QVERIFY(icecast.waitForTitle(mountPath, QStringLiteral("Next - Title")));
         }
         const QJsonObject stream = icecast.probeListener(mountPath, 4000);
         QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));

@@ -67,8 +67,6 @@ private slots:
     void sendsTheTitle();
 
 private:
-    void writeFile(const QString &name, const QByteArray &content);
-
     PulseServer pulse;
     QTemporaryDir folder;
     // Titles go to a real Icecast server behind a loopback front door that
@@ -89,13 +87,6 @@ void TestPlayerModel::initTestCase()
     QVERIFY2(impostorCertificate.generate(QStringLiteral("localhost")), qPrintable(impostorCertificate.errorString()));
     impostor.setSourceMode(IcecastProxy::Mode::Refuse);
     QVERIFY(impostor.listen(0, &impostorCertificate));
-}
-
-void TestPlayerModel::writeFile(const QString &name, const QByteArray &content)
-{
-    QFile file(folder.filePath(name));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
 }
 
 void TestPlayerModel::rowFollowsTheEngine()
@@ -251,7 +242,7 @@ void TestPlayerModel::sendsTheWatchedFilesFirstLine()
     QFETCH(bool, watched);
 
     LogsModel log;
-    writeFile(QStringLiteral("now-playing.txt"), content);
+    QVERIFY(writeFile(folder.filePath(QStringLiteral("now-playing.txt")), content));
     // Off the air every update is refused with a report, which counts them.
     PlayerModel model;
     model.setMetadataFile(url);
@@ -259,7 +250,7 @@ void TestPlayerModel::sendsTheWatchedFilesFirstLine()
     if (watched) {
         // Each rewrite is sent, the same title again too.
         for (int rewrite = 1; rewrite <= 2; ++rewrite) {
-            writeFile(QStringLiteral("now-playing.txt"), "Artist - Title\n");
+            QVERIFY(writeFile(folder.filePath(QStringLiteral("now-playing.txt")), "Artist - Title\n"));
             QTRY_COMPARE(countLines(log, notConnected), updates + rewrite);
         }
     }
@@ -306,11 +297,6 @@ void TestPlayerModel::followsTheFileAsItIsWritten()
             QCOMPARE(std::rename(QFile::encodeName(file.fileName()), QFile::encodeName(path)), 0);
         }
     };
-    const auto serverShows = [&](const QString &title) {
-        return waitUntil(10000, [&] {
-            return icecast.mountStatus(QStringLiteral("/live")).value(QStringLiteral("title")).toString() == title;
-        });
-    };
     QStringList titles;
     if (thereAtStart) {
         titles << QStringLiteral("Title-0");
@@ -328,11 +314,11 @@ void TestPlayerModel::followsTheFileAsItIsWritten()
                                      {{QStringLiteral("port"), door.port()}}));
     QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"), runTimeoutMs);
     if (thereAtStart)
-        QVERIFY(serverShows(titles.constFirst()));
+        QVERIFY(icecast.waitForTitle(QStringLiteral("/live"), titles.constFirst()));
     for (const int writing : qAsConst(changes)) {
         titles << QStringLiteral("Title-%1").arg(titles.size());
         write(writing, titles.constLast().toUtf8());
-        QVERIFY2(serverShows(titles.constLast()), qPrintable(titles.constLast()));
+        QVERIFY2(icecast.waitForTitle(QStringLiteral("/live"), titles.constLast()), qPrintable(titles.constLast()));
     }
 
     QStringList sent;
@@ -349,7 +335,7 @@ void TestPlayerModel::startsAtLogonWhenAsked()
     const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.path()));
     QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("autostart")));
-    writeFile(QStringLiteral("autostart/other.desktop"), QByteArray());
+    QVERIFY(writeFile(folder.filePath(QStringLiteral("autostart/other.desktop")), QByteArray()));
     QFile entry(folder.filePath(QStringLiteral("autostart/TavolinEncoder.desktop")));
     const QString exec = QStringLiteral("Exec=\"%1\"").arg(QCoreApplication::applicationFilePath());
 
@@ -421,11 +407,11 @@ void TestPlayerModel::sendsTheTitle()
     QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"), 20000);
 
     if (failure == Refused)
-        door.setMetadataMode(IcecastProxy::MetadataMode::Refuse);
+        door.setMetadataMode(IcecastProxy::Mode::Refuse);
     else if (failure == Unreachable)
         door.closeDoor();
     else if (failure == NeverAnswers)
-        door.setMetadataMode(IcecastProxy::MetadataMode::NeverAnswer);
+        door.setMetadataMode(IcecastProxy::Mode::NeverAnswer);
     else if (failure == Untrusted)
         door.setServerPort(impostor.port());
     model.metadataUpdate(title);
@@ -438,16 +424,14 @@ void TestPlayerModel::sendsTheTitle()
         QCOMPARE(text(model, PlayerModel::SongRole), QStringLiteral("--"));
         // One failed update does not end the titles of the run: once the
         // server is reachable again the next one goes out and ends the error.
-        door.setMetadataMode(IcecastProxy::MetadataMode::PassOn);
+        door.setMetadataMode(IcecastProxy::Mode::PassOn);
         door.setServerPort(server.port());
         if (failure == Unreachable)
             QVERIFY(door.listen(server.port()));
         model.metadataUpdate(title);
     }
     QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::SongRole), title, 10000);
-    QVERIFY(waitUntil(10000, [&] {
-        return server.mountStatus(QStringLiteral("/live")).value(QStringLiteral("title")).toString() == title;
-    }));
+    QVERIFY(server.waitForTitle(QStringLiteral("/live"), title));
     QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
     QCOMPARE(model.engine().errorText(), QString());
     if (failure == Untrusted) {

@@ -18,7 +18,6 @@ class IcecastProxy : public QTcpServer
 {
 public:
     enum class Mode { PassOn, Refuse, NeverAnswer };
-    using MetadataMode = Mode;
 
     // With a certificate it speaks TLS itself, and so passes nothing on.
     bool listen(quint16 serverPort, const TestCertificate *certificate = nullptr);

@@ -77,6 +77,12 @@ public:
     {
         return waitUntil(timeoutMs, [&] { return mountStatus(mount).isEmpty() != listed; });
     }
+    // Waits up to timeoutMs until the mount's title is title.
+    bool waitForTitle(const QString &mount, const QString &title, int timeoutMs = 10000) const
+    {
+        return waitUntil(timeoutMs,
+                         [&] { return mountStatus(mount).value(QStringLiteral("title")).toString() == title; });
+    }
     // What a listener of the mount receives in durationMs, read by ffprobe
     // and decoded by ffmpeg.
     ListenerRecording recordListener(const QString &mount, int durationMs) const;

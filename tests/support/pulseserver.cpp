@@ -27,12 +27,6 @@ bool PulseServer::start()
     return true;
 }
 
-void PulseServer::stop()
-{
-    m_process.stop();
-    qunsetenv("PULSE_SERVER");
-}
-
 std::optional<QByteArray> PulseServer::pactl(const QStringList &arguments) const
 {
     if (!QFileInfo::exists(socketPath()))

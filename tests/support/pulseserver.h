@@ -22,7 +22,6 @@ public:
     QString desktopSourceName() const { return QStringLiteral("out.monitor"); }
 
     bool start();
-    void stop();
     QString errorString() const { return m_process.errorString(); }
 
     // The source names that pactl lists; empty when the server does not answer.

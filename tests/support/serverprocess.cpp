@@ -49,6 +49,14 @@ std::optional<QByteArray> runTool(const QString &program, const QStringList &arg
     return process.readAllStandardOutput();
 }
 
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+        && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                               | QFileDevice::ReadOther);
+}
+
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;
