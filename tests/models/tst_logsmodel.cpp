@@ -2,9 +2,6 @@
 
 #include "playerharness.h"
 
-#include <QAbstractItemModelTester>
-#include <QAtomicInt>
-#include <QThread>
 #include <QtTest>
 
 extern "C" {
