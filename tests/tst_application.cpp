@@ -2,10 +2,6 @@
 #include "pulseserver.h"
 #include "serverprocess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
