@@ -76,10 +76,9 @@ DocumentTestCase {
         tryCompare(dialog, "visible", false);
         openDialog("editStream", "streamButtons");
 
-        compare([stream.name, stream.port, stream.bitrate, stream.bitrateIndex], ["", 8000, "128k", 12]);
-        compare(child("streamSettingsName").text, "");
-        compare(child("streamSettingsPort").text, "8000");
-        compare(child("streamSettingsBitrate").currentIndex, 12);
+        compare([stream.name, stream.port, stream.bitrate, stream.bitrateIndex, child("streamSettingsName").text,
+                 child("streamSettingsPort").text, child("streamSettingsBitrate").currentIndex],
+                ["", 8000, "128k", 12, "", "8000", 12]);
     }
 
     // The stored keys lie at the top level of the store and come back in a new
