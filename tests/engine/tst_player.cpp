@@ -6,8 +6,6 @@
 #include "playerharness.h"
 #include "pulseserver.h"
 
-#include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
