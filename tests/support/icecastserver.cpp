@@ -146,14 +146,25 @@ ListenerRecording IcecastServer::recordListener(const QString &mount, int durati
     for (int attempt = 0; attempt < 3 && received.size() == 0; ++attempt)
         received.write(get(mount, durationMs));
     received.flush();
+    return decodeFile(received.fileName());
+}
+
+QStringList ListenerRecording::format() const
+{
+    return {stream.value(QStringLiteral("codec_name")).toString(),
+            stream.value(QStringLiteral("sample_rate")).toString(), QString::number(stream.value(QStringLiteral("channels")).toInt()),
+            stream.value(QStringLiteral("bit_rate")).toString()};
+}
+
+ListenerRecording decodeFile(const QString &path)
+{
     ListenerRecording recording;
     const QByteArray probe =
-        runTool(QStringLiteral("ffprobe"), words("-v error -of json -show_streams") << received.fileName())
-            .value_or(QByteArray());
+        runTool(QStringLiteral("ffprobe"), words("-v error -of json -show_streams") << path).value_or(QByteArray());
     recording.stream =
         QJsonDocument::fromJson(probe).object().value(QStringLiteral("streams")).toArray().first().toObject();
-    const QStringList decode = words("-v error -i") << received.fileName() << words("-af pan=mono|c0=c0 -f f32le -");
-    const QByteArray audio = runTool(QStringLiteral("ffmpeg"), decode).value_or(QByteArray());
+    const QStringList decode = words("-v error -i") << path << words("-af pan=mono|c0=c0 -f f32le -");
+    const QByteArray audio = runTool(QStringLiteral("ffmpeg"), decode, 30000).value_or(QByteArray());
     recording.samples.resize(int(audio.size() / int(sizeof(float))));
     std::memcpy(recording.samples.data(), audio.constData(), size_t(recording.samples.size()) * sizeof(float));
     return recording;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QSslCertificate>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVector>
 
@@ -38,9 +39,14 @@ private:
 // audio of its left channel, decoded at the stream's own rate.
 struct ListenerRecording
 {
+    // The codec, sample rate, channels and bit rate.
+    QStringList format() const;
+
     QJsonObject stream;
     QVector<float> samples;
 };
+// The same of an audio file.
+ListenerRecording decodeFile(const QString &path);
 
 // A private Icecast 2 server on 127.0.0.1 for one test program. The port is
 // chosen on the first start and kept across restarts.

@@ -25,24 +25,25 @@ double decibels(double rms)
     return 20.0 * std::log10(qMax(rms, 1e-9));
 }
 
+} // namespace
+
 QString toneText(int frequency, double levelDb)
 {
     return QStringLiteral("%1 Hz at about %2 dB").arg(frequency).arg(levelDb);
 }
 
-// The tone that a second of audio from its middle carries, as listenerView
-// tells it: all but 1 dB of its power at the frequency, at about the level.
-// Silence, a wrong pitch from a wrong or missing resampling, and noise all show.
-QString heardTone(const QVector<float> &samples, int sampleRate, int frequency, double levelDb)
+// All but 1 dB of the power at the frequency, at about the level: silence, a
+// wrong pitch from a wrong or missing resampling, and noise all show.
+QString heardTone(const QVector<float> &samples, int sampleRate, int from, int frequency, double levelDb)
 {
-    if (sampleRate <= 0 || samples.size() < 2 * sampleRate)
+    if (sampleRate <= 0 || from < 0 || from + sampleRate > samples.size())
         return QStringLiteral("%1 samples at %2 Hz").arg(samples.size()).arg(sampleRate);
     // A Goertzel filter over a whole second: a whole number of the tone's periods.
     const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / sampleRate);
     double previous = 0.0;
     double beforePrevious = 0.0;
     double power = 0.0;
-    for (int i = samples.size() / 2 - sampleRate / 2, end = i + sampleRate; i < end; ++i) {
+    for (int i = from, end = from + sampleRate; i < end; ++i) {
         const double current = samples.at(i) + coefficient * previous - beforePrevious;
         beforePrevious = previous;
         previous = current;
@@ -58,8 +59,6 @@ QString heardTone(const QVector<float> &samples, int sampleRate, int frequency, 
             .arg(frequency);
     return toneText(frequency, levelDb);
 }
-
-} // namespace
 
 void captureDebugOutput()
 {
@@ -116,10 +115,11 @@ QStringList listenerView(const IcecastServer &server, const QString &mount, int 
     });
     const ListenerRecording heard = server.recordListener(mount, 4000);
     const int sampleRate = heard.stream.value(QStringLiteral("sample_rate")).toString().toInt();
-    return view << heard.stream.value(QStringLiteral("codec_name")).toString() << QString::number(sampleRate)
-                << QString::number(heard.stream.value(QStringLiteral("channels")).toInt())
-                << heard.stream.value(QStringLiteral("bit_rate")).toString()
-                << (toneFrequency ? heardTone(heard.samples, sampleRate, toneFrequency, levelDb) : QString());
+    // Well after the start, in four seconds of audio; none in less than two.
+    const int middleSecond = heard.samples.size() < 2 * sampleRate ? -1 : heard.samples.size() / 2 - sampleRate / 2;
+    return view << heard.format()
+                << (toneFrequency ? heardTone(heard.samples, sampleRate, middleSecond, toneFrequency, levelDb)
+                                  : QString());
 }
 
 QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb)

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QVariantMap>
+#include <QVector>
 
 class IcecastServer;
 class LogsModel;
@@ -47,6 +48,13 @@ QStringList listenerView(const IcecastServer &server, const QString &mount, int 
                          double levelDb = 0.0);
 // What listenerView gives for a stream of streamSettings() with that tone.
 QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency = 0, double levelDb = 0.0);
+
+// Of the tone that the second of samples (at sampleRate) from sample `from`
+// carries: "<frequency> Hz at about <levelDb> dB", toneText(), when nearly all
+// its power lies at that frequency and its RMS level is within 1.5 dB of
+// levelDb; else what is there.
+QString heardTone(const QVector<float> &samples, int sampleRate, int from, int frequency, double levelDb);
+QString toneText(int frequency, double levelDb);
 
 // What the window would see of a Player: every distinct status and progress
 // text, read after each queued change notification, the notifications, and
