@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <memory>
@@ -58,6 +59,11 @@ public:
     QString certificateFile() const;
     // Whether a run connects again after losing its server connection.
     bool reconnects() const;
+    // Whether a run records itself to a file, and in which folder.
+    bool records() const;
+    QString recordFolder() const;
+    // Why the latest run's recording stopped early; empty while it goes well.
+    QString recordingProblem() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
@@ -74,6 +80,11 @@ public:
     // progressText, and still playing, so that a tap stops the run.
     void setReconnecting(const QString &progressText);
     void reportError(const QString &message);
+    // The recording ends; the run goes on.
+    void reportRecordingStopped(const QString &reason);
+    // The titles that the server took since the last call, for the run's
+    // recording. setSong gathers them while a recording run is active.
+    QStringList takeTitlesToRecord();
     void requestStop();
     void endRun();
 
@@ -87,6 +98,8 @@ public:
 signals:
     void hasShutdown();
     void dataChanged();
+    // Emitted with the mutex held, like dataChanged.
+    void recordingProblemChanged();
 
 private:
     template<typename T>
@@ -130,6 +143,10 @@ private:
     QString m_url;
     QString m_certificateFile;
     bool m_reconnects = false;
+    bool m_records = false;
+    QString m_recordFolder;
+    QStringList m_titlesToRecord;
+    QString m_recordingProblem;
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;

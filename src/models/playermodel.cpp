@@ -1,5 +1,7 @@
 #include "playermodel.h"
 
+#include "engine/recorder.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -9,6 +11,8 @@ PlayerModel::PlayerModel()
     // Queued also for changes made on this thread: the setter still holds the
     // engine's mutex when it emits, and data() takes that mutex again.
     connect(&player, &Player::dataChanged, this, &PlayerModel::playerDataChanged, Qt::QueuedConnection);
+    connect(&player, &Player::recordingProblemChanged, this, &PlayerModel::recordingProblemChanged,
+            Qt::QueuedConnection);
     connect(&metadataWatcher, &QFileSystemWatcher::fileChanged, this, &PlayerModel::onMetadataChange);
 }
 
@@ -121,4 +125,9 @@ QVariant PlayerModel::liveSources()
 void PlayerModel::shutdown()
 {
     player.shutdown();
+}
+
+QString PlayerModel::defaultRecordFolder() const
+{
+    return defaultRecordingFolder();
 }

@@ -207,6 +207,20 @@ Window {
                             font.pixelSize: playerView.failed ? 12 : playerView.changing ? 15 : 28
                             width: playerView.failed || playerView.changing ? 200 : 150
                         }
+
+                        // The stream goes on; the broadcaster must still learn
+                        // that the show is no longer kept.
+                        Text {
+                            objectName: "recordingProblemText"
+                            visible: text !== ""
+                            text: playerModel.recordingProblem
+                            color: "#FFB000"
+                            wrapMode: Text.WordWrap
+                            maximumLineCount: 2
+                            elide: Text.ElideRight
+                            font.pixelSize: 12
+                            width: 220
+                        }
                     }
                 }
 
@@ -588,6 +602,50 @@ Window {
 
                             onCheckedChanged: streamSettings.reconnect = checked
                         }
+
+                        CheckBox {
+                            id: recordBox
+                            objectName: "recordBox"
+                            text: qsTr("Record each broadcast to a file")
+                            checked: streamSettings.record
+                            background: Item {}
+                            contentItem: Text {
+                                text: recordBox.text
+                                font: recordBox.font
+                                color: "#FFFFFF"
+                                verticalAlignment: Text.AlignVCenter
+                                leftPadding: recordBox.indicator.width + recordBox.spacing
+                            }
+
+                            onCheckedChanged: streamSettings.record = checked
+                        }
+
+                        Column {
+                            spacing: 4
+
+                            Label {
+                                text: "Recordings folder"
+                                font.bold: true
+                                color: "#FFFFFF"
+                            }
+
+                            Row {
+                                spacing: 16
+
+                                Button {
+                                    objectName: "chooseRecordFolderButton"
+                                    text: "Choose..."
+                                    onClicked: root_window.openDialog(recordFolderDialogLoader)
+                                }
+
+                                Text {
+                                    objectName: "recordFolderText"
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    text: streamSettings.recordFolder
+                                    color: "#FFFFFF"
+                                }
+                            }
+                        }
                     }
                 }
             }
@@ -670,6 +728,8 @@ Window {
         // Here rather than with the start-up choices: the engine gets it in
         // the stream's settings.
         property bool reconnect: false
+        property bool record: false
+        property string recordFolder: playerModel.defaultRecordFolder()
     }
 
     // The dialogs are made when first opened: a window that only streams
@@ -1118,6 +1178,22 @@ Window {
                 selectExisting: true
 
                 onAccepted: playerModel.setMetadataFile(fileUrls[0].toString())
+            }
+        }
+    }
+
+    Loader {
+        id: recordFolderDialogLoader
+        objectName: "recordFolderDialogLoader"
+        active: false
+        sourceComponent: Component {
+            FileDialog {
+                objectName: "recordFolderDialog"
+                title: "Please choose a folder for the recordings"
+                folder: shortcuts.music
+                selectFolder: true
+
+                onAccepted: streamSettings.recordFolder = Library.localPath(fileUrl)
             }
         }
     }
