@@ -73,6 +73,7 @@ DocumentTestCase {
     // position is another one, and the stream starts by itself.
     function test_settingsSurviveRecreation() {
         openDocument();
+        verify(/.\/Tavolin Encoder$/.test(child("streamSettings").recordFolder), "the music folder's by default");
         var sources = child("playerModel").liveSources();
         var server = testEnvironment.server;
         var position = sources.findIndex(function (source) { return source.index === server.source; });
@@ -86,7 +87,7 @@ DocumentTestCase {
             "hostname": server.hostname, "port": server.port, "mount": "tone", "user": server.user,
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
-            "certificateFile": "", "reconnect": true
+            "certificateFile": "", "reconnect": true, "record": true, "recordFolder": testEnvironment.recordingsFolder
         };
         forEachSetting(values, function (settings, key) { settings[key] = values[key]; });
         cleanup();
@@ -102,8 +103,10 @@ DocumentTestCase {
         forEachSetting(values, function (settings, key) { compare(settings[key], values[key], key); });
         verify(child("openOnStartupBox").checked);
         verify(child("reconnectBox").checked);
+        verify(child("recordBox").checked);
         tryCompare(child("statusText"), "text", "On Air", 20000);
         mouseClick(child("startImage"));
         tryCompare(child("statusText"), "text", "Off", 10000);
+        tryVerify(function () { return testEnvironment.recordingFiles().length === 1; }, 5000, "the show recorded");
     }
 }
