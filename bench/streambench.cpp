@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -110,7 +111,9 @@ void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString
         std::fprintf(stderr, "%s\n", qUtf8Printable(message));
 }
 
-Result runEngine(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
+// recordFolder: where the engine records its runs; empty, it does not record.
+Result runEngine(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds,
+                 const QString &recordFolder)
 {
     Result result{name};
     result.audioSeconds = seconds;
@@ -129,7 +132,9 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const Captur
         QTimer timeout;
         timeout.setSingleShot(true);
         const QVariantMap settings =
-            streamSettings(icecast, capture.source, name, sampleRate, QString::fromLatin1(bitrate));
+            withStream(streamSettings(icecast, capture.source, name, sampleRate, QString::fromLatin1(bitrate)),
+                       {{QStringLiteral("record"), !recordFolder.isEmpty()},
+                        {QStringLiteral("recordFolder"), recordFolder}});
         QTimer stop;
         stop.setSingleShot(true);
         QObject::connect(&stop, &QTimer::timeout, &player, [&] { player.togglePlayPause(settings); });
@@ -254,7 +259,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption liveOption(QStringLiteral("live"),
                                         QStringLiteral("Seconds of audio from a live PulseAudio device (20)."),
                                         QStringLiteral("seconds"), QStringLiteral("20"));
-    parser.addOptions({unpacedOption, pacedOption, liveOption});
+    const QCommandLineOption recordOption(
+        QStringLiteral("record"), QStringLiteral("The engine also records each run to a file in a temporary folder."));
+    parser.addOptions({unpacedOption, pacedOption, liveOption, recordOption});
     parser.process(app);
     int unpacedSeconds = 0;
     int pacedSeconds = 0;
@@ -282,11 +289,14 @@ int main(int argc, char *argv[])
     const Capture unpaced = sineSource(unpacedSeconds, false);
     const Capture paced = sineSource(pacedSeconds, true);
     const Capture live{QStringLiteral("pulse"), pulse.desktopSourceName(), true};
-    const Result engineUnpaced = runEngine(QStringLiteral("engine-unpaced"), icecast, unpaced, unpacedSeconds);
+    QTemporaryDir recordings;
+    const QString recordFolder = parser.isSet(recordOption) ? recordings.path() : QString();
+    const Result engineUnpaced =
+        runEngine(QStringLiteral("engine-unpaced"), icecast, unpaced, unpacedSeconds, recordFolder);
     const Result ffmpegUnpaced = runFfmpeg(QStringLiteral("ffmpeg-unpaced"), icecast, unpaced, unpacedSeconds);
-    const Result enginePaced = runEngine(QStringLiteral("engine-paced"), icecast, paced, pacedSeconds);
+    const Result enginePaced = runEngine(QStringLiteral("engine-paced"), icecast, paced, pacedSeconds, recordFolder);
     const Result ffmpegPaced = runFfmpeg(QStringLiteral("ffmpeg-paced"), icecast, paced, pacedSeconds);
-    const Result engineLive = runEngine(QStringLiteral("engine-live"), icecast, live, liveSeconds);
+    const Result engineLive = runEngine(QStringLiteral("engine-live"), icecast, live, liveSeconds, recordFolder);
     const Result ffmpegLive = runFfmpeg(QStringLiteral("ffmpeg-live"), icecast, live, liveSeconds);
     pulse.stop();
     icecast.stop();
