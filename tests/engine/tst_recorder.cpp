@@ -196,7 +196,9 @@ void TestRecorder::keepsTheWholeShow()
     QTest::qWait(4000);
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     QVERIFY2(waitForStatus(player, OnAir), qPrintable(logLines(*log).join(QLatin1Char('\n'))));
-    QTest::qWait(2000);
+    // The encoder kept through the outage starts the new stream well.
+    QCOMPARE(server.probeListener(QLatin1Char('/') + mount, 2000).value(QStringLiteral("codec_name")).toString(),
+             QStringLiteral("mp3"));
     const double elapsed = player.elapsed();
     player.togglePlayPause(QVariantMap());
     QVERIFY(waitForStatus(player, Off));
