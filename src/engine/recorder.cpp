@@ -24,7 +24,8 @@ const QString fallbackName = QStringLiteral("Tavolin Encoder");
 // Longer names are cut, so that the whole file name stays within the 255
 // bytes that common file systems allow, whatever the letters.
 constexpr int longestName = 64;
-// A power cut loses at most about this much of the recording.
+// A kill or a power cut loses at most about this much of the recording: the
+// packets are gathered and written, and the disk is synced, once per second.
 constexpr int syncEverySeconds = 1;
 // CUE sheets count time in frames of 1/75 s.
 constexpr int64_t cueFramesPerSecond = 75;
@@ -105,8 +106,8 @@ bool Recorder::open()
         return false;
     }
     m_file.setFileName(recordingPath(m_folder, m_streamName, m_start));
-    // Unbuffered: each packet is in the system's hands as soon as it is
-    // written, so a killed program loses nothing that was encoded.
+    // Unbuffered: the recorder gathers whole packets itself, so the file
+    // always ends on a frame.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         stop(QStringLiteral("Could not create %1 (%2)").arg(m_file.fileName(), m_file.errorString()));
         return false;
@@ -119,17 +120,24 @@ void Recorder::write(const AVPacket *packet)
 {
     if (m_stopped || (!m_file.isOpen() && !open()))
         return;
-    if (m_file.write(reinterpret_cast<const char *>(packet->data), packet->size) != packet->size) {
-        stop(QStringLiteral("Could not write %1 (%2)").arg(m_file.fileName(), m_file.errorString()));
-        return;
-    }
+    m_pending.append(reinterpret_cast<const char *>(packet->data), packet->size);
     m_samples += packet->duration;
-    if (m_samples - m_syncedSamples >= int64_t(syncEverySeconds) * m_sampleRate) {
+    if (m_samples - m_syncedSamples >= int64_t(syncEverySeconds) * m_sampleRate && writePending()) {
         syncToDisk(m_file);
         m_syncedSamples = m_samples;
     }
     for (const QString &title : m_player.takeTitlesToRecord())
         addTitle(title);
+}
+
+bool Recorder::writePending()
+{
+    if (m_file.write(m_pending) != m_pending.size()) {
+        stop(QStringLiteral("Could not write %1 (%2)").arg(m_file.fileName(), m_file.errorString()));
+        return false;
+    }
+    m_pending.clear();
+    return true;
 }
 
 void Recorder::addTitle(const QString &title)
@@ -170,6 +178,8 @@ void Recorder::finish()
     m_cue.close();
     if (!m_file.isOpen())
         return;
+    if (!m_stopped)
+        writePending();
     m_file.close();
     LogsModel::log(QStringLiteral("Recording saved: ") + m_file.fileName());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QFile>
 #include <QString>
@@ -36,6 +37,7 @@ public:
 
 private:
     bool open();
+    bool writePending();
     void addTitle(const QString &title);
     void stop(const QString &reason);
 
@@ -45,6 +47,8 @@ private:
     QDateTime m_start;
     int m_sampleRate = 0;
     QFile m_file;
+    // Packets not written yet: at most about a second.
+    QByteArray m_pending;
     QFile m_cue;
     bool m_stopped = false;
     int m_tracks = 0;
