@@ -2,14 +2,11 @@
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
 
-#include "debugcapture.h"
 #include "icecastserver.h"
 #include "playerharness.h"
 #include "pulseserver.h"
-#include "streamsettings.h"
-#include "waituntil.h"
+#include "serverprocess.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -30,17 +27,16 @@ struct Second
 };
 
 // The recording decoded to mono at 8 kHz, second by second; a last partial
-// second is left out. Empty when ffmpeg reports an error.
+// second is left out. Empty when ffmpeg fails.
 QVector<Second> decodedSeconds(const QString &path, double *seconds = nullptr)
 {
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                                            QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-ar"),
-                                            QString::number(decodedRate), QStringLiteral("-f"), QStringLiteral("s16le"),
-                                            QStringLiteral("-")});
-    if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0 || !ffmpeg.readAllStandardError().isEmpty())
-        return {};
-    const QByteArray pcm = ffmpeg.readAllStandardOutput();
+    const QByteArray pcm = runTool(QStringLiteral("ffmpeg"),
+                                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                                    QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-ar"),
+                                    QString::number(decodedRate), QStringLiteral("-f"), QStringLiteral("s16le"),
+                                    QStringLiteral("-")},
+                                   30000)
+                               .value_or(QByteArray());
     const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
     const int count = pcm.size() / 2;
     if (seconds)
@@ -217,13 +213,11 @@ void TestRecorder::keepsTheWholeShow()
     }
 
     // What the server got: the stream's MP3 at its rates.
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"),
-                                              QStringLiteral("-show_entries"),
-                                              QStringLiteral("stream=codec_name,sample_rate,channels,bit_rate"),
-                                              QStringLiteral("-of"), QStringLiteral("csv=p=0"), path});
-    QVERIFY(ffprobe.waitForFinished(10000));
-    QCOMPARE(ffprobe.readAllStandardOutput().trimmed(), QByteArray("mp3,48000,2,192000"));
+    const auto probed = runTool(QStringLiteral("ffprobe"),
+                                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                                 QStringLiteral("stream=codec_name,sample_rate,channels,bit_rate"),
+                                 QStringLiteral("-of"), QStringLiteral("csv=p=0"), path});
+    QCOMPARE(probed.value_or(QByteArray()).trimmed(), QByteArray("mp3,48000,2,192000"));
 }
 
 void TestRecorder::writesTheTitlesToACueSheet()
