@@ -207,20 +207,20 @@ Window {
                             font.pixelSize: playerView.failed ? 12 : playerView.changing ? 15 : 28
                             width: playerView.failed || playerView.changing ? 200 : 150
                         }
+                    }
 
-                        // The stream goes on; the broadcaster must still learn
-                        // that the show is no longer kept.
-                        Text {
-                            objectName: "recordingProblemText"
-                            visible: text !== ""
-                            text: playerModel.recordingProblem
-                            color: "#FFB000"
-                            wrapMode: Text.WordWrap
-                            maximumLineCount: 2
-                            elide: Text.ElideRight
-                            font.pixelSize: 12
-                            width: 220
-                        }
+                    // The stream goes on; the broadcaster must still learn that
+                    // the show is no longer kept. The log has the whole line.
+                    Text {
+                        objectName: "recordingProblemText"
+                        anchors.bottom: parent.bottom
+                        anchors.bottomMargin: 6
+                        width: parent.width - 10
+                        visible: text !== ""
+                        text: playerModel.recordingProblem
+                        color: "#FFB000"
+                        elide: Text.ElideRight
+                        font.pixelSize: 12
                     }
                 }
 
