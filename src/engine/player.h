@@ -37,6 +37,9 @@ public:
     int rightVolume() const;
     bool isPlaying() const;
     bool isStopRequested() const;
+    // Connected and sending: status OnAir, or Error from a failed title update
+    // while the run went on. A run that starts, stops or waits to reconnect is not.
+    bool isOnAir() const;
     QString formatName() const;
     QString codecName() const;
     QString contentType() const;
@@ -70,6 +73,8 @@ public:
     // True once the destructor runs; interrupts the run's blocking FFmpeg calls.
     bool isBeingDestroyed() const;
 
+    // The title the server accepted. It also ends the error of an earlier
+    // failed update of a run still on the air: the status is OnAir again.
     void setSong(const QString &value);
     void setProgressText(const QString &value);
     void setElapsed(double seconds);
@@ -85,6 +90,9 @@ public:
     // The titles that the server took since the last call, for the run's
     // recording. setSong gathers them while a recording run is active.
     QStringList takeTitlesToRecord();
+    // A failed title update: reported like any error, but the run goes on, and
+    // stays on the air for the next update if it was on the air.
+    void reportMetadataError(const QString &message);
     void requestStop();
     void endRun();
 
@@ -100,6 +108,8 @@ signals:
     void dataChanged();
     // Emitted with the mutex held, like dataChanged.
     void recordingProblemChanged();
+    // The run is on the air: at its start, and again after each reconnection.
+    void wentOnAir();
 
 private:
     template<typename T>
@@ -122,6 +132,8 @@ private:
     int m_rightVolume = 0;
     bool m_playing = false;
     bool m_stopRequested = false;
+    // With status Error: the error is a failed title update of a run on the air.
+    bool m_metadataErrorOnAir = false;
     QString m_formatName;
     QString m_codecName;
     QString m_contentType;

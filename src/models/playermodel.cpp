@@ -13,7 +13,9 @@ PlayerModel::PlayerModel()
     connect(&player, &Player::dataChanged, this, &PlayerModel::playerDataChanged, Qt::QueuedConnection);
     connect(&player, &Player::recordingProblemChanged, this, &PlayerModel::recordingProblemChanged,
             Qt::QueuedConnection);
-    connect(&metadataWatcher, &QFileSystemWatcher::fileChanged, this, &PlayerModel::onMetadataChange);
+    connect(&nowPlayingFile, &FollowedFile::changed, this, &PlayerModel::onMetadataFileChange);
+    connect(&nowPlayingFile, &FollowedFile::existsChanged, this, &PlayerModel::metadataFileChanged);
+    connect(&player, &Player::wentOnAir, this, &PlayerModel::sendMetadataFileOnAir, Qt::QueuedConnection);
 }
 
 PlayerModel::~PlayerModel() = default;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "engine/player.h"
+#include "models/followedfile.h"
 
 #include <QAbstractListModel>
-#include <QFileSystemWatcher>
 #include <QVariant>
 
 class QNetworkReply;
@@ -16,6 +16,10 @@ class PlayerModel : public QAbstractListModel
     // Why the run's recording stopped early, for a warning in the window;
     // empty while it goes well and from the next start on.
     Q_PROPERTY(QString recordingProblem READ recordingProblem NOTIFY recordingProblemChanged)
+    // The now-playing file followed (a local path; empty when none), and
+    // whether it is there at present.
+    Q_PROPERTY(QString metadataFile READ metadataFile NOTIFY metadataFileChanged)
+    Q_PROPERTY(bool metadataFileExists READ metadataFileExists NOTIFY metadataFileChanged)
 
 public:
     enum Role {
@@ -45,6 +49,12 @@ public:
     // The engine behind the model, for tests and benchmarks.
     Player &engine() { return player; }
 
+    QString metadataFile() const { return nowPlayingFile.path(); }
+    bool metadataFileExists() const { return nowPlayingFile.exists(); }
+
+signals:
+    void metadataFileChanged();
+
 public slots:
     void playerDataChanged();
     void onMetadataChange(QString file);
@@ -53,6 +63,9 @@ public:
     Q_INVOKABLE void setAutoStart(bool autoStart);
     Q_INVOKABLE void metadataUpdate(QString metadata);
     Q_INVOKABLE void setMetadataFile(QString file);
+    // Follows the file at a local path without sending its title now: the
+    // title goes out when the stream is on the air. For the stored choice at start.
+    Q_INVOKABLE void followMetadataFile(QString path);
     Q_INVOKABLE void togglePlayPause(QVariantMap settings);
     Q_INVOKABLE QVariant liveSources();
     Q_INVOKABLE void shutdown();
@@ -65,8 +78,10 @@ signals:
 private:
     QString positionText() const;
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
+    void onMetadataFileChange();
+    void sendMetadataFileOnAir();
 
     Player player;
     QVariant liveSourcesCache;
-    QFileSystemWatcher metadataWatcher;
+    FollowedFile nowPlayingFile;
 };

@@ -7,7 +7,8 @@ DocumentTestCase {
 
     // Calls fn with the window's settings object that holds each key.
     function forEachSetting(values, fn) {
-        var objects = [child("liveSourceSettings"), child("startupSettings"), child("streamSettings")];
+        var objects = [child("liveSourceSettings"), child("startupSettings"), child("streamSettings"),
+                       child("nowPlayingSettings")];
         for (var key in values) {
             var holders = objects.filter(function (object) { return key in object; });
             compare(holders.length, 1, key);
@@ -87,7 +88,8 @@ DocumentTestCase {
             "hostname": server.hostname, "port": server.port, "mount": "tone", "user": server.user,
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
-            "certificateFile": "", "reconnect": true, "record": true, "recordFolder": testEnvironment.recordingsFolder
+            "certificateFile": "", "reconnect": true, "record": true, "recordFolder": testEnvironment.recordingsFolder,
+            "metadataFile": "/tmp/tavolin-test/now playing.txt"
         };
         forEachSetting(values, function (settings, key) { settings[key] = values[key]; });
         cleanup();
@@ -103,6 +105,8 @@ DocumentTestCase {
         forEachSetting(values, function (settings, key) { compare(settings[key], values[key], key); });
         verify(child("openOnStartupBox").checked);
         verify(child("reconnectBox").checked);
+        compare(child("playerModel").metadataFile, values.metadataFile);
+        compare(child("metadataFileName").text, "now playing.txt (does not exist yet)");
         verify(child("recordBox").checked);
         tryCompare(child("statusText"), "text", "On Air", 20000);
         mouseClick(child("startImage"));
