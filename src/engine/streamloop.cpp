@@ -17,6 +17,7 @@ extern "C" {
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -123,20 +124,37 @@ int reconnectWhenDue(PipelineContext &context, Reconnection &reconnection)
     return 0;
 }
 
-// A one-channel source drives both meters alike.
-void updateMeters(Player &player, const AVFrame *frame)
+// What the window is shown of the audio, gathered while a capture packet goes
+// through the graph and published once it has: each notification wakes the
+// window's thread, and the frames of one packet leave the graph at once.
+struct Progress
+{
+    std::optional<double> elapsed;
+    std::optional<double> leftLevel;
+    std::optional<double> rightLevel;
+};
+
+// A one-channel source drives both meters alike; a later frame's level
+// replaces an earlier one's.
+void readMeters(Progress &progress, const AVFrame *frame)
 {
     const AVDictionaryEntry *left = av_dict_get(frame->metadata, "lavfi.astats.1.RMS_level", nullptr,
                                                 AV_DICT_IGNORE_SUFFIX);
     const AVDictionaryEntry *right = av_dict_get(frame->metadata, "lavfi.astats.2.RMS_level", nullptr,
                                                  AV_DICT_IGNORE_SUFFIX);
     if (left) {
-        const double leftLevel = std::strtod(left->value, nullptr);
-        player.setLeftVolume(leftLevel);
-        player.setRightVolume(right ? std::strtod(right->value, nullptr) : leftLevel);
+        progress.leftLevel = std::strtod(left->value, nullptr);
+        progress.rightLevel = right ? std::strtod(right->value, nullptr) : *progress.leftLevel;
     } else if (right) {
-        player.setRightVolume(std::strtod(right->value, nullptr));
+        progress.rightLevel = std::strtod(right->value, nullptr);
     }
+}
+
+void publish(Player &player, Progress &progress)
+{
+    if (progress.elapsed || progress.leftLevel || progress.rightLevel)
+        player.setProgress(progress.elapsed, progress.leftLevel, progress.rightLevel);
+    progress = Progress();
 }
 
 // Reads, decodes, filters, measures, encodes and sends until a stop has been
@@ -154,6 +172,7 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
     // jitters or drifts against the system clock must not make them go back,
     // which the muxer would report for every packet.
     int64_t encoderPts = 0;
+    Progress progress;
 
     // Only the capture reader touches the input from here on.
     context.capture->startReading();
@@ -173,8 +192,8 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
                 if (firstPacket)
                     startPts = context.packet->pts;
                 else
-                    player.setElapsed(double(timeBase.num) / double(timeBase.den)
-                                      * double(context.packet->pts - startPts));
+                    progress.elapsed = double(timeBase.num) / double(timeBase.den)
+                        * double(context.packet->pts - startPts);
                 result = avcodec_send_packet(context.decoder, context.packet);
                 av_packet_unref(context.packet);
                 if (result < 0)
@@ -222,15 +241,17 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
 
         for (;;) {
             int result = av_buffersink_get_frame(context.sinkFilter, context.filteredFrame);
-            if (result == AVERROR(EAGAIN))
+            if (result == AVERROR(EAGAIN)) {
+                publish(player, progress);
                 break;
+            }
             if (result == AVERROR_EOF) {
                 result = encodeAndWrite(context, nullptr);
                 return result < 0 ? result : 0;
             }
             if (result < 0)
                 return result;
-            updateMeters(player, context.filteredFrame);
+            readMeters(progress, context.filteredFrame);
             if (context.outputFormat || isRecording(context)) {
                 context.filteredFrame->pts = encoderPts;
                 encoderPts += context.filteredFrame->nb_samples;
@@ -278,15 +299,20 @@ int Player::runStream()
         result = pumpAudio(context, reconnection);
     }
 
-    // The end of the device's stream is a normal end. A set-up stage that failed
-    // without a message of its own is still reported, so that a failed start
-    // never shows "Off".
+    // The end of the device's stream is a normal end, and so is a stop that cut
+    // short a set-up waiting on a device that never answered. A set-up stage
+    // that failed without a message of its own is still reported, so that a
+    // failed start never shows "Off"; whatever the main thread reported
+    // meanwhile (a refused title) is not the run's message.
+    const bool runReported = locked(m_runReported);
     const bool endOfStream = pumping && result == AVERROR_EOF;
+    if (!pumping && !runReported && result == AVERROR_EXIT && isStopRequested())
+        result = 0;
     if (result == captureSilentError) {
         reportError(QStringLiteral("No audio from the capture device for 10 s"));
         // From here on it counts as the device's input failing.
         result = AVERROR(EIO);
-    } else if (result < 0 && !endOfStream && (pumping || status() != Error)) {
+    } else if (result < 0 && !endOfStream && (pumping || !runReported)) {
         reportError(QStringLiteral("Error occurred: ") + ffmpegErrorText(result));
     }
     if (result < 0)

@@ -4,6 +4,7 @@
 #include "models/followedfile.h"
 
 #include <QAbstractListModel>
+#include <QTimer>
 #include <QVariant>
 
 class QNetworkReply;
@@ -77,6 +78,10 @@ signals:
 
 private:
     QString positionText() const;
+    void notifyRowChanged();
+    void endNotifyInterval();
+    void listenToEngine();
+    QVariantList rowValues() const;
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
     void onMetadataFileChange();
     void sendMetadataFileOnAir();
@@ -84,4 +89,9 @@ private:
     Player player;
     QVariant liveSourcesCache;
     FollowedFile nowPlayingFile;
+    // The engine changes about 100 times a second on air; the window is told
+    // at most once per interval, the latest values, the last change always.
+    QTimer notifyInterval;
+    QMetaObject::Connection engineChanges;
+    QVariantList announcedValues;
 };

@@ -5,6 +5,7 @@
 #include "pulseserver.h"
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
+#include "quickrenderer.h"
 
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -12,6 +13,7 @@
 #include <QQmlEngine>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 #include <QtQuickTest>
 
@@ -47,6 +49,16 @@ public:
 
     Q_INVOKABLE void clearSettings() { QSettings().clear(); }
 
+    // Waits, without handling a single event, until the engine behind the
+    // model has ended its run: the window has not heard of the end yet.
+    Q_INVOKABLE bool waitForRunEnd(QObject *model) const
+    {
+        Player &player = qobject_cast<PlayerModel *>(model)->engine();
+        for (int i = 0; i < 200 && player.isPlaying(); ++i)
+            QThread::msleep(50);
+        return !player.isPlaying();
+    }
+
     // The settings store's top level as the application sees it.
     Q_INVOKABLE QVariantMap storedSettings() const
     {
@@ -66,6 +78,7 @@ public slots:
         QCoreApplication::setApplicationName(QStringLiteral("TavolinEncoder"));
         // The document's window closes in every test; the test runner goes on.
         QGuiApplication::setQuitOnLastWindowClosed(false);
+        chooseQuickRenderer();
         qmlRegisterType<PlayerModel>("com.tavolin", 1, 0, "PlayerModel");
         qmlRegisterType<LogsModel>("com.tavolin", 1, 0, "LogsModel");
         if (!pulse.start() || !icecast.start())
