@@ -21,12 +21,6 @@ QString xmlEscaped(const QString &text)
 const QFileDevice::Permissions readableByAll = QFileDevice::ReadOwner | QFileDevice::WriteOwner
     | QFileDevice::ReadGroup | QFileDevice::ReadOther;
 
-// Arguments of a tool, written as one line.
-QStringList words(const char *line)
-{
-    return QString::fromLatin1(line).split(QLatin1Char(' '));
-}
-
 QByteArray contents(const QString &path)
 {
     QFile file(path);

@@ -49,6 +49,11 @@ std::optional<QByteArray> runTool(const QString &program, const QStringList &arg
     return process.readAllStandardOutput();
 }
 
+QStringList words(const char *line)
+{
+    return QString::fromLatin1(line).split(QLatin1Char(' '));
+}
+
 bool writeFile(const QString &path, const QByteArray &content)
 {
     QFile file(path);

@@ -20,6 +20,9 @@ bool waitUntil(int timeoutMs, const std::function<bool()> &condition);
 std::optional<QByteArray> runTool(const QString &program, const QStringList &arguments, int timeoutMs = 10000,
                                   const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
+// Arguments of a tool, written as one line.
+QStringList words(const char *line);
+
 // Writes content to path, readable by everybody (a server may run as nobody).
 bool writeFile(const QString &path, const QByteArray &content);
 
