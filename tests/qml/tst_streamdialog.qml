@@ -115,11 +115,10 @@ DocumentTestCase {
         compare(child("liveSourceSelector").currentIndex, position);
         values.currentIndex = position;
         forEachSetting(values, function (settings, key) { compare(settings[key], values[key], key); });
-        verify(child("openOnStartupBox").checked);
-        verify(child("reconnectBox").checked);
+        compare([child("openOnStartupBox").checked, child("reconnectBox").checked, child("recordBox").checked],
+                [true, true, true]);
         compare(child("playerModel").metadataFile, values.metadataFile);
         compare(child("metadataFileName").text, "now playing.txt (does not exist yet)");
-        verify(child("recordBox").checked);
         tryCompare(child("statusText"), "text", "On Air", 20000);
         mouseClick(child("startImage"));
         tryCompare(child("statusText"), "text", "Off", 10000);
