@@ -446,7 +446,6 @@ void TestPlayerModel::sendsTheTitle()
     // of its manager.
     const double elapsed = model.engine().elapsed();
     QVERIFY(waitUntil(5000, [&] { return model.engine().elapsed() > elapsed + 0.5; }));
-    QVERIFY(model.data(model.index(0, 0), PlayerModel::IsPlayingRole).toBool());
     QTRY_COMPARE(model.findChildren<QObject *>().size(), 0);
     model.shutdown();
 }
