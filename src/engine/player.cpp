@@ -27,6 +27,7 @@ double Player::elapsed() const { return locked(m_elapsed); }
 int Player::status() const { return locked(m_status); }
 int Player::leftVolume() const { return locked(m_leftVolume); }
 int Player::rightVolume() const { return locked(m_rightVolume); }
+int Player::deadAirSeconds() const { return locked(m_deadAirSeconds); }
 bool Player::isPlaying() const { return locked(m_playing); }
 bool Player::isStopRequested() const { return locked(m_stopRequested); }
 QString Player::formatName() const { return locked(m_formatName); }
@@ -50,6 +51,7 @@ QString Player::genre() const { return locked(m_genre); }
 QString Player::url() const { return locked(m_url); }
 QString Player::certificateFile() const { return locked(m_certificateFile); }
 bool Player::reconnects() const { return locked(m_reconnects); }
+int Player::silenceSeconds() const { return locked(m_silenceSeconds); }
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
@@ -97,6 +99,13 @@ void Player::setRightVolume(double level)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_rightVolume = meterValue(level);
+    emit dataChanged();
+}
+
+void Player::setDeadAirSeconds(int seconds)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_deadAirSeconds = seconds;
     emit dataChanged();
 }
 
@@ -151,6 +160,7 @@ void Player::endRun()
     m_elapsed = 0.0;
     m_leftVolume = 0;
     m_rightVolume = 0;
+    m_deadAirSeconds = 0;
     m_playing = false;
     m_stopRequested = false;
     if (m_status != Error) {
@@ -162,8 +172,9 @@ void Player::endRun()
 }
 
 // Called with the mutex held, before the job thread exists. No defaults and no
-// validation: the window sends complete settings. Only "reconnect" may be
-// absent, from maps made before it existed, and is then off.
+// validation: the window sends complete settings. Only "reconnect" and
+// "silenceSeconds" may be absent, from maps made before they existed, and are
+// then off.
 void Player::applySettings(const QVariantMap &settings)
 {
     const QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
@@ -186,6 +197,7 @@ void Player::applySettings(const QVariantMap &settings)
     m_url = stream.value(QStringLiteral("url")).toString();
     m_certificateFile = stream.value(QStringLiteral("certificateFile")).toString();
     m_reconnects = stream.value(QStringLiteral("reconnect")).toBool();
+    m_silenceSeconds = stream.value(QStringLiteral("silenceSeconds")).toInt();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
     m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();
 }

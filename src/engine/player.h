@@ -34,6 +34,9 @@ public:
     int status() const;
     int leftVolume() const;
     int rightVolume() const;
+    // Whole seconds of the silence on the input while the run warns of it; 0
+    // while it does not.
+    int deadAirSeconds() const;
     bool isPlaying() const;
     bool isStopRequested() const;
     QString formatName() const;
@@ -58,6 +61,8 @@ public:
     QString certificateFile() const;
     // Whether a run connects again after losing its server connection.
     bool reconnects() const;
+    // Seconds of silence on the input after which the run warns; 0: never.
+    int silenceSeconds() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
@@ -69,6 +74,7 @@ public:
     void setElapsed(double seconds);
     void setLeftVolume(double level);
     void setRightVolume(double level);
+    void setDeadAirSeconds(int seconds);
     void setOnAir();
     // Off the air until the run has connected again: status Changing with
     // progressText, and still playing, so that a tap stops the run.
@@ -107,6 +113,7 @@ private:
     int m_status = Off;
     int m_leftVolume = 0;
     int m_rightVolume = 0;
+    int m_deadAirSeconds = 0;
     bool m_playing = false;
     bool m_stopRequested = false;
     QString m_formatName;
@@ -130,6 +137,7 @@ private:
     QString m_url;
     QString m_certificateFile;
     bool m_reconnects = false;
+    int m_silenceSeconds = 0;
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;

@@ -3,6 +3,7 @@
 #include "pipelinecontext.h"
 #include "player.h"
 #include "reconnectwait.h"
+#include "silencewatch.h"
 
 #include "models/logsmodel.h"
 
@@ -17,8 +18,16 @@ extern "C" {
 
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 namespace {
+
+// The levels of the meters, in dB; -inf is digital silence.
+struct ChannelLevels
+{
+    double left = -std::numeric_limits<double>::infinity();
+    double right = -std::numeric_limits<double>::infinity();
+};
 
 // The server connection of a run that pumps audio: what the window is told
 // while the run waits to connect again.
@@ -119,20 +128,40 @@ int reconnectWhenDue(PipelineContext &context, Reconnection &reconnection)
     return 0;
 }
 
-// A one-channel source drives both meters alike.
-void updateMeters(Player &player, const AVFrame *frame)
+// Sets the meters from the RMS levels in dB that astats put on the frame and
+// keeps them in levels; false when the frame carries none. A one-channel
+// source drives both meters alike.
+bool updateMeters(Player &player, const AVFrame *frame, ChannelLevels &levels)
 {
     const AVDictionaryEntry *left = av_dict_get(frame->metadata, "lavfi.astats.1.RMS_level", nullptr,
                                                 AV_DICT_IGNORE_SUFFIX);
     const AVDictionaryEntry *right = av_dict_get(frame->metadata, "lavfi.astats.2.RMS_level", nullptr,
                                                  AV_DICT_IGNORE_SUFFIX);
     if (left) {
-        const double leftLevel = std::strtod(left->value, nullptr);
-        player.setLeftVolume(leftLevel);
-        player.setRightVolume(right ? std::strtod(right->value, nullptr) : leftLevel);
+        levels.left = std::strtod(left->value, nullptr);
+        levels.right = right ? std::strtod(right->value, nullptr) : levels.left;
+        player.setLeftVolume(levels.left);
+        player.setRightVolume(levels.right);
     } else if (right) {
-        player.setRightVolume(std::strtod(right->value, nullptr));
+        levels.right = std::strtod(right->value, nullptr);
+        player.setRightVolume(levels.right);
     }
+    return left || right;
+}
+
+// Tells the window and the log when the audio that goes out turns to silence
+// and back; the run itself goes on either way.
+void watchSilence(Player &player, SilenceWatch &watch, const ChannelLevels &levels, const AVFrame *frame)
+{
+    const int shownSeconds = watch.warningSeconds();
+    const SilenceWatch::Event event =
+        watch.addFrame(SilenceWatch::isSilent(levels.left, levels.right), frame->nb_samples, frame->sample_rate);
+    if (event == SilenceWatch::WarningStarts)
+        LogsModel::log(QStringLiteral("Silence on the input for %1 s").arg(player.silenceSeconds()));
+    else if (event == SilenceWatch::WarningEnds)
+        LogsModel::log(QStringLiteral("Audio back after %1 s of silence").arg(watch.silenceSeconds()));
+    if (watch.warningSeconds() != shownSeconds)
+        player.setDeadAirSeconds(watch.warningSeconds());
 }
 
 // Reads, decodes, filters, measures, encodes and sends until a stop has been
@@ -150,6 +179,8 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
     // jitters or drifts against the system clock must not make them go back,
     // which the muxer would report for every packet.
     int64_t encoderPts = 0;
+    ChannelLevels levels;
+    SilenceWatch silence(player.silenceSeconds());
 
     // Only the capture reader touches the input from here on.
     context.capture->startReading();
@@ -225,8 +256,11 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
             }
             if (result < 0)
                 return result;
-            updateMeters(player, context.filteredFrame);
+            const bool measured = updateMeters(player, context.filteredFrame, levels);
             if (context.outputFormat) {
+                // Only what goes out counts: a wait to reconnect pauses the watch.
+                if (measured)
+                    watchSilence(player, silence, levels, context.filteredFrame);
                 context.filteredFrame->pts = encoderPts;
                 encoderPts += context.filteredFrame->nb_samples;
                 result = encodeAndWrite(context, context.filteredFrame);

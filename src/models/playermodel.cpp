@@ -104,6 +104,11 @@ void PlayerModel::playerDataChanged()
     const QModelIndex topLeft = index(0, 0);
     const QModelIndex bottomRight = index(0, 0);
     emit dataChanged(topLeft, bottomRight, {});
+    const int deadAir = player.deadAirSeconds();
+    if (deadAir != shownDeadAirSeconds) {
+        shownDeadAirSeconds = deadAir;
+        emit deadAirSecondsChanged(deadAir);
+    }
 }
 
 void PlayerModel::togglePlayPause(QVariantMap settings)

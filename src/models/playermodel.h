@@ -13,6 +13,9 @@ class QNetworkReply;
 class PlayerModel : public QAbstractListModel
 {
     Q_OBJECT
+    // Whole seconds of silence on the input while the run warns of dead air;
+    // 0 while it does not. Beside the row, whose roles stay as they are.
+    Q_PROPERTY(int deadAirSeconds READ deadAirSeconds NOTIFY deadAirSecondsChanged)
 
 public:
     enum Role {
@@ -40,6 +43,11 @@ public:
     // The engine behind the model, for tests and benchmarks.
     Player &engine() { return player; }
 
+    int deadAirSeconds() const { return shownDeadAirSeconds; }
+
+signals:
+    void deadAirSecondsChanged(int seconds);
+
 public slots:
     void playerDataChanged();
     void onMetadataChange(QString file);
@@ -59,4 +67,6 @@ private:
     Player player;
     QVariant liveSourcesCache;
     QFileSystemWatcher metadataWatcher;
+    // The engine's value as last announced, read on this thread.
+    int shownDeadAirSeconds = 0;
 };

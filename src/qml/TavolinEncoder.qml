@@ -53,6 +53,15 @@ Window {
             property bool playing: isPlaying
             property bool failed: isError
             property bool changing: isChanging
+            // Beside the row: seconds of dead air while the engine warns of it.
+            property int deadAirSeconds: playerModel.deadAirSeconds
+
+            readonly property bool deadAir: deadAirSeconds > 0
+            // The taskbar flashes as the warning starts, until the window is active.
+            onDeadAirChanged: {
+                if (deadAir)
+                    root_window.alert(0);
+            }
 
             readonly property var tabs: [
                 { "label": "Stream", "state": "VIEW_STREAMS" },
@@ -179,23 +188,47 @@ Window {
                         y: 16
                         spacing: 16
 
-                        Rectangle {
-                            objectName: "statusBadge"
-                            width: statusText.width + 16
-                            height: 25
-                            radius: 3
-                            color: playerView.playing ? "#FFFFFF" : "#514F59"
+                        Row {
+                            spacing: 8
 
-                            Text {
-                                id: statusText
-                                objectName: "statusText"
-                                x: 8
-                                anchors.verticalCenter: parent.verticalCenter
-                                text: playerView.currentStatus
-                                font.capitalization: Font.AllUppercase
-                                font.bold: true
-                                font.pixelSize: 14
-                                color: playerView.playing ? "#DD2222" : "#FFFFFF"
+                            Rectangle {
+                                objectName: "statusBadge"
+                                width: statusText.width + 16
+                                height: 25
+                                radius: 3
+                                color: playerView.playing ? "#FFFFFF" : "#514F59"
+
+                                Text {
+                                    id: statusText
+                                    objectName: "statusText"
+                                    x: 8
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    text: playerView.currentStatus
+                                    font.capitalization: Font.AllUppercase
+                                    font.bold: true
+                                    font.pixelSize: 14
+                                    color: playerView.playing ? "#DD2222" : "#FFFFFF"
+                                }
+                            }
+
+                            Rectangle {
+                                objectName: "silenceBadge"
+                                width: silenceText.width + 16
+                                height: 25
+                                radius: 3
+                                color: "#FFB000"
+                                visible: playerView.deadAir
+
+                                Text {
+                                    id: silenceText
+                                    objectName: "silenceText"
+                                    x: 8
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    text: "SILENCE " + playerView.deadAirSeconds + " s"
+                                    font.bold: true
+                                    font.pixelSize: 14
+                                    color: "#020104"
+                                }
                             }
                         }
 
@@ -588,6 +621,27 @@ Window {
 
                             onCheckedChanged: streamSettings.reconnect = checked
                         }
+
+                        Column {
+                            spacing: 4
+
+                            Label {
+                                text: "Silence"
+                                font.bold: true
+                                color: "#FFFFFF"
+                            }
+
+                            ComboBox {
+                                objectName: "silenceSelector"
+                                width: 300
+                                readonly property var choices: [10, 30, 60, 120, 0]
+                                model: choices.map(function (seconds) {
+                                    return seconds > 0 ? "Warn after " + seconds + " s of silence" : "No silence warning";
+                                })
+                                currentIndex: choices.indexOf(streamSettings.silenceSeconds)
+                                onActivated: streamSettings.silenceSeconds = choices[index]
+                            }
+                        }
                     }
                 }
             }
@@ -670,6 +724,8 @@ Window {
         // Here rather than with the start-up choices: the engine gets it in
         // the stream's settings.
         property bool reconnect: false
+        // Seconds of silence on the input before the window warns; 0: never.
+        property int silenceSeconds: 30
     }
 
     // The dialogs are made when first opened: a window that only streams

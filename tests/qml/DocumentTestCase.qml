@@ -8,7 +8,8 @@ TestCase {
     property var window: null
     readonly property var streamKeys: ["name", "description", "genre", "url", "hostname", "port", "mount", "user",
                                        "password", "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate",
-                                       "bitrateIndex", "samplerate", "samplerateIndex", "certificateFile", "reconnect"]
+                                       "bitrateIndex", "samplerate", "samplerateIndex", "certificateFile", "reconnect",
+                                       "silenceSeconds"]
 
     function init() {
         testEnvironment.clearSettings();

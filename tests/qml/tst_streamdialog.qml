@@ -86,7 +86,7 @@ DocumentTestCase {
             "hostname": server.hostname, "port": server.port, "mount": "tone", "user": server.user,
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
-            "certificateFile": "", "reconnect": true
+            "certificateFile": "", "reconnect": true, "silenceSeconds": 120
         };
         forEachSetting(values, function (settings, key) { settings[key] = values[key]; });
         cleanup();
@@ -102,6 +102,7 @@ DocumentTestCase {
         forEachSetting(values, function (settings, key) { compare(settings[key], values[key], key); });
         verify(child("openOnStartupBox").checked);
         verify(child("reconnectBox").checked);
+        compare(child("silenceSelector").currentText, "Warn after 120 s of silence");
         tryCompare(child("statusText"), "text", "On Air", 20000);
         mouseClick(child("startImage"));
         tryCompare(child("statusText"), "text", "Off", 10000);
