@@ -9,7 +9,7 @@
 
 #include "icecastserver.h"
 #include "pulseserver.h"
-#include "streamsettings.h"
+#include "playerharness.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

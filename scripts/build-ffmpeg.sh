@@ -9,8 +9,9 @@
 #
 # Usage: build-ffmpeg.sh FOLDER. The libraries go to FOLDER/prefix (give that
 # to CMake as TAVOLIN_FFMPEG_PREFIX); a finished build is not repeated.
-# The source comes through apt from Debian's archive, whose signatures apt
-# checks; no system setting is changed.
+# The source comes through apt from the Debian archives (or mirrors, or a
+# proxy) that the machine's apt is set up for; apt checks their signatures
+# against Debian's keyring. No system setting is changed.
 set -euo pipefail
 
 root=$(mkdir -p "$1" && cd "$1" && pwd)
@@ -27,27 +28,31 @@ configure_options=(
     --enable-protocol=icecast,http,https,tcp,tls,file
 )
 
-# The newest FFmpeg source of Debian 12 and its security updates, through a
-# private apt list folder.
+# The newest FFmpeg source of Debian 12 and its updates, from the archives this
+# machine's apt already uses (a mirror or a proxy included), through a private
+# apt list folder. apt itself reads its sources, in either format; each Debian
+# suite of this release gets a source entry, checked against Debian's keyring.
 apt_dir=$root/apt
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/source"
-cat >"$apt_dir/sources.list" <<'EOF'
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
-EOF
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+apt-get indextargets --format '$(TARGET_OF) $(REPO_URI) $(RELEASE) $(COMPONENT)' 2>/dev/null \
+    | awk -v release="${codename:-bookworm}" \
+        '($1 == "deb" || $1 == "deb-src") && ($3 == release || index($3, release "-") == 1) && $4 == "main" {
+            print "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] " $2 " " $3 " " $4 }' \
+    | sort -u >"$apt_dir/sources.list"
 apt_options=(
     -o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/nonexistent
     -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
     -o Debug::NoLocking=1 -o APT::Sandbox::User="$(id -un)"
 )
 stamp_options="${configure_options[*]}"
-if ! apt-get "${apt_options[@]}" update -qq; then
+if [ ! -s "$apt_dir/sources.list" ] || ! apt-get "${apt_options[@]}" update -qq; then
     # Offline: a finished build with the same options still serves.
     if [ -f "$prefix/build-stamp" ] && [ "$(cut -d' ' -f2- "$prefix/build-stamp")" = "$stamp_options" ]; then
-        echo "build-ffmpeg.sh: Debian's archive is out of reach; keeping the FFmpeg in $prefix" >&2
+        echo "build-ffmpeg.sh: no Debian archive answers; keeping the FFmpeg in $prefix" >&2
         exit 0
     fi
+    echo "build-ffmpeg.sh: no Debian $codename archive in apt's sources answers" >&2
     exit 1
 fi
 version=$(apt-cache "${apt_options[@]}" showsrc ffmpeg | sed -n 's/^Version: //p' | sort -V | tail -n 1)

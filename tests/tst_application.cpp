@@ -1,6 +1,6 @@
 #include "icecastserver.h"
 #include "pulseserver.h"
-#include "waituntil.h"
+#include "serverprocess.h"
 
 #include <QDir>
 #include <QFile>

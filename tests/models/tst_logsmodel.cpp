@@ -1,6 +1,6 @@
 #include "models/logsmodel.h"
 
-#include "debugcapture.h"
+#include "playerharness.h"
 
 #include <QAbstractItemModelTester>
 #include <QAtomicInt>

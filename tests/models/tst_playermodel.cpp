@@ -1,15 +1,10 @@
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
 
-#include "debugcapture.h"
 #include "icecastproxy.h"
 #include "icecastserver.h"
 #include "playerharness.h"
 #include "pulseserver.h"
-#include "requestrecorder.h"
-#include "streamsettings.h"
-#include "testcertificate.h"
-#include "waituntil.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -77,7 +72,7 @@ private:
     IcecastServer icecast;
     TestCertificate certificate;
     TestCertificate impostorCertificate;
-    RequestRecorder impostor;
+    IcecastProxy impostor;
 };
 
 void TestPlayerModel::initTestCase()
@@ -88,7 +83,8 @@ void TestPlayerModel::initTestCase()
     QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
     QVERIFY2(certificate.generate(QStringLiteral("localhost")), qPrintable(certificate.errorString()));
     QVERIFY2(impostorCertificate.generate(QStringLiteral("localhost")), qPrintable(impostorCertificate.errorString()));
-    QVERIFY(impostor.start(&impostorCertificate));
+    impostor.setSourceMode(IcecastProxy::Mode::Refuse);
+    QVERIFY(impostor.listen(0, &impostorCertificate));
 }
 
 void TestPlayerModel::writeFile(const QString &name, const QByteArray &content)
@@ -314,7 +310,7 @@ void TestPlayerModel::sendsTheTitle()
     else if (failure == NeverAnswers)
         door.setMetadataMode(IcecastProxy::MetadataMode::NeverAnswer);
     else if (failure == Untrusted)
-        door.setServerPort(impostor.serverPort());
+        door.setServerPort(impostor.port());
     model.metadataUpdate(title);
 
     if (failure == None) {

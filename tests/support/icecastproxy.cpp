@@ -1,6 +1,9 @@
 #include "icecastproxy.h"
 
-#include <QTcpSocket>
+#include "icecastserver.h"
+
+#include <QFile>
+#include <QSslSocket>
 
 #include <memory>
 
@@ -18,74 +21,95 @@ void pipe(QTcpSocket *from, QTcpSocket *to)
 
 } // namespace
 
-bool IcecastProxy::listen(quint16 serverPort)
+bool IcecastProxy::listen(quint16 target, const TestCertificate *certificate)
 {
-    m_serverPort = serverPort;
-    connect(&m_server, &QTcpServer::newConnection, this, &IcecastProxy::accept, Qt::UniqueConnection);
-    if (!m_server.listen(QHostAddress::LocalHost, m_port))
+    m_serverPort = target;
+    if (certificate) {
+        m_certificate = QSslCertificate::fromPath(certificate->certificateFile()).value(0);
+        QFile key(certificate->keyFile());
+        if (!key.open(QIODevice::ReadOnly))
+            return false;
+        m_key = QSslKey(&key, QSsl::Rsa);
+    }
+    if (!QTcpServer::listen(QHostAddress::LocalHost, m_port))
         return false;
-    m_port = m_server.serverPort();
+    m_port = serverPort();
     return true;
 }
 
-void IcecastProxy::accept()
+void IcecastProxy::incomingConnection(qintptr descriptor)
 {
-    while (QTcpSocket *client = m_server.nextPendingConnection()) {
-        client->setParent(this);
-        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
-        auto buffer = std::make_shared<QByteArray>();
-        auto firstBytes = std::make_shared<QMetaObject::Connection>();
-        *firstBytes = connect(client, &QTcpSocket::readyRead, this, [this, client, buffer, firstBytes] {
-            buffer->append(client->readAll());
-            const bool metadata = buffer->startsWith(metadataRequest);
-            if (buffer->size() < metadataRequest.size() && metadataRequest.startsWith(*buffer))
-                return;
-            if (metadata && !buffer->contains("\r\n\r\n"))
-                return;
-            disconnect(*firstBytes);
-            if (metadata)
-                handleMetadataRequest(client, *buffer);
-            else
-                passOn(client, *buffer);
-        });
+    auto *client = new QSslSocket(this);
+    if (!client->setSocketDescriptor(descriptor)) {
+        delete client;
+        return;
     }
-}
-
-void IcecastProxy::dropConnections()
-{
-    // The connection to the server is a child of its client and goes with it.
-    for (QTcpSocket *client : findChildren<QTcpSocket *>(QString(), Qt::FindDirectChildrenOnly)) {
-        client->abort();
+    ++m_connections;
+    connect(client, &QSslSocket::disconnected, this, [this, client] {
+        ++m_closedConnections;
         client->deleteLater();
+    });
+    auto head = std::make_shared<QByteArray>();
+    auto handled = std::make_shared<bool>(false);
+    connect(client, &QSslSocket::readyRead, this, [this, client, head, handled] {
+        const QByteArray bytes = client->readAll();
+        if (*handled)
+            m_received += bytes;
+        else
+            *handled = handle(client, head->append(bytes));
+    });
+    if (!m_certificate.isNull()) {
+        client->setLocalCertificate(m_certificate);
+        client->setPrivateKey(m_key);
+        client->startServerEncryption();
     }
 }
 
-void IcecastProxy::handleMetadataRequest(QTcpSocket *client, const QByteArray &head)
+bool IcecastProxy::handle(QSslSocket *client, const QByteArray &head)
 {
-    metadataRequests.append(head.left(head.indexOf("\r\n\r\n")));
-    switch (m_mode) {
-    case MetadataMode::PassOn:
+    if (head.size() < metadataRequest.size() && metadataRequest.startsWith(head))
+        return false;
+    const bool metadata = head.startsWith(metadataRequest);
+    const Mode mode = metadata ? m_metadataMode : m_sourceMode;
+    const int headEnd = head.indexOf("\r\n\r\n");
+    if (headEnd < 0 && (metadata || mode == Mode::Refuse))
+        return false;
+    if (metadata)
+        metadataRequests.append(head.left(headEnd));
+    if (mode == Mode::PassOn) {
         passOn(client, head);
-        break;
-    case MetadataMode::Refuse:
-        client->write("HTTP/1.0 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
-        client->disconnectFromHost();
-        break;
-    case MetadataMode::NeverAnswer:
-        break;
+        return true;
     }
+    m_received += head;
+    if (mode == Mode::Refuse) {
+        client->write(metadata ? "HTTP/1.0 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"
+                               : "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n");
+        client->disconnectFromHost();
+    }
+    return true;
 }
 
-void IcecastProxy::passOn(QTcpSocket *client, const QByteArray &received)
+void IcecastProxy::passOn(QSslSocket *client, const QByteArray &head)
 {
+    // From here on the pipe reads the client, and nothing is kept.
+    disconnect(client, &QSslSocket::readyRead, this, nullptr);
     // Written while connecting, the socket keeps the bytes until it is connected.
     auto *server = new QTcpSocket(client);
     server->connectToHost(QHostAddress::LocalHost, m_serverPort);
-    server->write(received);
+    server->write(head);
     pipe(client, server);
     pipe(server, client);
     connect(server, &QTcpSocket::errorOccurred, client, [client](QAbstractSocket::SocketError error) {
         if (error == QAbstractSocket::ConnectionRefusedError)
             client->disconnectFromHost();
     });
+}
+
+void IcecastProxy::dropConnections()
+{
+    // The connection to the server is a child of its client and goes with it.
+    for (QSslSocket *client : findChildren<QSslSocket *>(QString(), Qt::FindDirectChildrenOnly)) {
+        client->abort();
+        client->deleteLater();
+    }
 }

@@ -1,36 +1,62 @@
 #pragma once
 
 #include <QByteArrayList>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTcpServer>
 
-// A loopback front door of an Icecast server. A source connects through it as
-// if it were the server, byte for byte (TLS too), to the server port of the
-// moment of its arrival. Plain metadata requests are recorded as they arrive
-// and, by mode, passed on, refused with an HTTP error or never answered.
-class IcecastProxy : public QObject
+class QSslSocket;
+class TestCertificate;
+
+// The one loopback stand-in of the tests: a front door of an Icecast server,
+// or a server of the test's own in its place. A request is looked at as it
+// arrives: a plain metadata request once its head is complete, anything else
+// (a source, TLS bytes) at once. Each kind, by its mode, is passed on byte for
+// byte to the server port of the moment of its arrival, refused (a source with
+// 401, as a wrong password is; a metadata request with 500) or never answered.
+class IcecastProxy : public QTcpServer
 {
 public:
-    enum class MetadataMode { PassOn, Refuse, NeverAnswer };
+    enum class Mode { PassOn, Refuse, NeverAnswer };
+    using MetadataMode = Mode;
 
-    bool listen(quint16 serverPort);
+    // With a certificate it speaks TLS itself, and so passes nothing on.
+    bool listen(quint16 serverPort, const TestCertificate *certificate = nullptr);
+    // Also while the door is closed; listen() opens it again on the same port.
     quint16 port() const { return m_port; }
     // Later connections go to another server.
     void setServerPort(quint16 serverPort) { m_serverPort = serverPort; }
     // Stops taking connections; those already passed on go on.
-    void closeDoor() { m_server.close(); }
-    void setMetadataMode(MetadataMode mode) { m_mode = mode; }
-    // Cuts every connection passed on, as a failing network does.
+    void closeDoor() { close(); }
+    void setSourceMode(Mode mode) { m_sourceMode = mode; }
+    void setMetadataMode(Mode mode) { m_metadataMode = mode; }
+    // Cuts every connection, as a failing network does.
     void dropConnections();
+
+    int connections() const { return m_connections; }
+    // Connections that the client has closed: all they sent has been kept.
+    int closedConnections() const { return m_closedConnections; }
+    // Every byte that clients sent and that was not passed on (over TLS, what
+    // arrived after the handshake).
+    QByteArray received() const { return m_received; }
     // The head (request line and headers) of each metadata request.
     QByteArrayList metadataRequests;
 
-private:
-    void accept();
-    void handleMetadataRequest(QTcpSocket *client, const QByteArray &head);
-    void passOn(QTcpSocket *client, const QByteArray &received);
+protected:
+    void incomingConnection(qintptr descriptor) override;
 
-    QTcpServer m_server;
+private:
+    // Whether the request with this head has been dealt with.
+    bool handle(QSslSocket *client, const QByteArray &head);
+    void passOn(QSslSocket *client, const QByteArray &head);
+
     quint16 m_serverPort = 0;
     quint16 m_port = 0;
-    MetadataMode m_mode = MetadataMode::PassOn;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+    Mode m_sourceMode = Mode::PassOn;
+    Mode m_metadataMode = Mode::PassOn;
+    int m_connections = 0;
+    int m_closedConnections = 0;
+    QByteArray m_received;
 };

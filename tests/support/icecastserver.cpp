@@ -1,17 +1,14 @@
 #include "icecastserver.h"
 
-#include "testcertificate.h"
-#include "waituntil.h"
-
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryFile>
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -21,9 +18,47 @@ QString xmlEscaped(const QString &text)
     return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&apos;"));
 }
 
+const QFileDevice::Permissions readableByAll = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+    | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+
+// Arguments of a tool, written as one line.
+QStringList words(const char *line)
+{
+    return QString::fromLatin1(line).split(QLatin1Char(' '));
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+        && file.setPermissions(readableByAll);
+}
+
 } // namespace
 
-bool IcecastServer::writeConfiguration()
+bool TestCertificate::generate(const QString &hostName)
+{
+    QFile::setPermissions(m_folder.path(), readableByAll | QFileDevice::ExeOwner | QFileDevice::ExeGroup
+                              | QFileDevice::ExeOther);
+    const QStringList arguments = words("req -x509 -newkey rsa:2048 -nodes -days 2 -subj")
+        << QStringLiteral("/CN=") + hostName << QStringLiteral("-addext")
+        << QStringLiteral("subjectAltName=DNS:") + hostName << QStringLiteral("-keyout") << keyFile()
+        << QStringLiteral("-out") << certificateFile();
+    if (!runTool(QStringLiteral("openssl"), arguments, 30000) || !QFile::setPermissions(certificateFile(), readableByAll)
+        || !writeFile(serverFile(), contents(certificateFile()) + contents(keyFile()))) {
+        m_errorString = QStringLiteral("openssl could not make a certificate in ") + m_folder.path();
+        return false;
+    }
+    return true;
+}
+
+void IcecastServer::writeConfiguration()
 {
     const QString folder = m_process.folder();
     const QString config = QStringLiteral(R"(<icecast>
@@ -52,39 +87,17 @@ bool IcecastServer::writeConfiguration()
                                     m_tls ? QStringLiteral("<ssl-certificate>") + xmlEscaped(m_tlsCertificateFile)
                                             + QStringLiteral("</ssl-certificate>")
                                           : QString());
-    QFile file(folder + QStringLiteral("/icecast.xml"));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(config.toUtf8());
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                        | QFileDevice::ReadOther);
-    return true;
+    writeFile(folder + QStringLiteral("/icecast.xml"), config.toUtf8());
 }
 
 bool IcecastServer::start()
 {
     if (m_port == 0)
         m_port = freeLoopbackPort();
-    if (!writeConfiguration()) {
-        m_process.setErrorString(QStringLiteral("could not write the Icecast configuration"));
-        return false;
-    }
+    writeConfiguration();
     // Icecast refuses to run as root, so it runs as nobody from the start.
-    if (!m_process.start(QStringLiteral("icecast2"),
-                         {QStringLiteral("-c"), m_process.folder() + QStringLiteral("/icecast.xml")}, true))
-        return false;
-    const bool answered = waitUntil(10000, [this] {
-        return !m_process.isRunning() || !get(QStringLiteral("/status-json.xsl"), 1000).isEmpty();
-    });
-    if (!answered || !m_process.isRunning()) {
-        QFile errorLog(m_process.folder() + QStringLiteral("/error.log"));
-        errorLog.open(QIODevice::ReadOnly);
-        m_process.setErrorString(QStringLiteral("Icecast did not answer: ") + m_process.output()
-                                 + QString::fromLocal8Bit(errorLog.readAll().right(2000)));
-        m_process.stop();
-        return false;
-    }
-    return true;
+    return m_process.start(QStringLiteral("icecast2"), {QStringLiteral("-c"), m_process.folder() + QStringLiteral("/icecast.xml")},
+                           true, [this] { return !get(QStringLiteral("/status-json.xsl"), 1000).isEmpty(); });
 }
 
 void IcecastServer::setTlsCertificate(const TestCertificate &certificate)
@@ -104,18 +117,15 @@ QByteArray IcecastServer::get(const QString &path, int timeoutMs) const
     // On the calling thread, without helper threads, which would only add
     // noise to sanitizer runs.
     const QDeadlineTimer deadline(timeoutMs);
-    std::unique_ptr<QTcpSocket> socket;
+    auto socket = std::make_unique<QSslSocket>();
     if (m_tls) {
-        auto tlsSocket = std::make_unique<QSslSocket>();
-        QSslConfiguration configuration = tlsSocket->sslConfiguration();
+        QSslConfiguration configuration = socket->sslConfiguration();
         configuration.setCaCertificates(m_authorities);
-        tlsSocket->setSslConfiguration(configuration);
-        tlsSocket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_port, host());
-        if (!tlsSocket->waitForEncrypted(int(deadline.remainingTime())))
+        socket->setSslConfiguration(configuration);
+        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_port, host());
+        if (!socket->waitForEncrypted(int(deadline.remainingTime())))
             return QByteArray();
-        socket = std::move(tlsSocket);
     } else {
-        socket = std::make_unique<QTcpSocket>();
         socket->connectToHost(QStringLiteral("127.0.0.1"), m_port);
         if (!socket->waitForConnected(int(deadline.remainingTime())))
             return QByteArray();
@@ -158,23 +168,25 @@ bool IcecastServer::waitForMount(const QString &mount, bool listed, int timeoutM
     return waitUntil(timeoutMs, [&] { return mountStatus(mount).isEmpty() != listed; });
 }
 
-QJsonObject IcecastServer::probeListener(const QString &mount, int durationMs) const
+ListenerRecording IcecastServer::recordListener(const QString &mount, int durationMs) const
 {
     // Over TLS Icecast now and then refuses a handshake; the listener tries again.
     QTemporaryFile received;
     if (!received.open())
-        return QJsonObject();
+        return {};
     for (int attempt = 0; attempt < 3 && received.size() == 0; ++attempt)
         received.write(get(mount, durationMs));
     received.flush();
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-of"),
-                                              QStringLiteral("json"), QStringLiteral("-show_streams"),
-                                              received.fileName()});
-    if (!ffprobe.waitForFinished(10000)) {
-        ffprobe.kill();
-        ffprobe.waitForFinished(1000);
-    }
-    return QJsonDocument::fromJson(ffprobe.readAllStandardOutput())
-        .object().value(QStringLiteral("streams")).toArray().first().toObject();
+    ListenerRecording recording;
+    const QByteArray probe =
+        runTool(QStringLiteral("ffprobe"), words("-v error -of json -show_streams") << received.fileName())
+            .value_or(QByteArray());
+    recording.stream =
+        QJsonDocument::fromJson(probe).object().value(QStringLiteral("streams")).toArray().first().toObject();
+    const QByteArray audio =
+        runTool(QStringLiteral("ffmpeg"), words("-v error -i") << received.fileName() << words("-af pan=mono|c0=c0 -f f32le -"))
+            .value_or(QByteArray());
+    recording.samples.resize(int(audio.size() / int(sizeof(float))));
+    std::memcpy(recording.samples.data(), audio.constData(), size_t(recording.samples.size()) * sizeof(float));
+    return recording;
 }

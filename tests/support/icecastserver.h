@@ -7,11 +7,43 @@
 #include <QList>
 #include <QSslCertificate>
 #include <QString>
+#include <QTemporaryDir>
+#include <QVector>
+
+// A self-signed certificate and its key, made by openssl for a test, in a
+// folder that everybody can read: Icecast reads it as the user nobody.
+class TestCertificate
+{
+public:
+    // Makes a certificate that names hostName as its common name and its only
+    // subject alternative name. Returns false with errorString() set on failure.
+    bool generate(const QString &hostName);
+    QString errorString() const { return m_errorString; }
+
+    // The certificate alone, in PEM: what a client is told to trust.
+    QString certificateFile() const { return path(QStringLiteral("certificate.pem")); }
+    QString keyFile() const { return path(QStringLiteral("key.pem")); }
+    // The certificate followed by its key, in PEM, as Icecast takes it.
+    QString serverFile() const { return path(QStringLiteral("server.pem")); }
+
+private:
+    QString path(const QString &name) const { return m_folder.path() + QLatin1Char('/') + name; }
+
+    QTemporaryDir m_folder;
+    QString m_errorString;
+};
+
+// What a listener received of a mount: the first stream's entry of ffprobe's
+// -show_streams (codec_name, sample_rate, channels, bit_rate, ...), and the
+// audio of its left channel, decoded at the stream's own rate.
+struct ListenerRecording
+{
+    QJsonObject stream;
+    QVector<float> samples;
+};
 
 // A private Icecast 2 server on 127.0.0.1 for one test program. The port is
 // chosen on the first start and kept across restarts.
-class TestCertificate;
-
 class IcecastServer
 {
 public:
@@ -37,13 +69,17 @@ public:
     // Waits up to timeoutMs until the mount is listed, or with listed false
     // until it is gone (a server frees a mount a moment after its source left).
     bool waitForMount(const QString &mount, bool listed, int timeoutMs = 10000) const;
-    // What ffprobe reads in what a listener of the mount receives in
-    // durationMs: the first stream's entry of -show_streams (codec_name,
-    // sample_rate, channels, bit_rate, ...).
-    QJsonObject probeListener(const QString &mount, int durationMs) const;
+    // What a listener of the mount receives in durationMs, read by ffprobe
+    // and decoded by ffmpeg.
+    ListenerRecording recordListener(const QString &mount, int durationMs) const;
+    // The stream entry alone.
+    QJsonObject probeListener(const QString &mount, int durationMs) const
+    {
+        return recordListener(mount, durationMs).stream;
+    }
 
 private:
-    bool writeConfiguration();
+    void writeConfiguration();
     // The body of a GET of path, read until the server closes or timeoutMs
     // pass; empty unless the server answered 200.
     QByteArray get(const QString &path, int timeoutMs) const;

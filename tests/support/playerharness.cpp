@@ -1,11 +1,137 @@
 #include "playerharness.h"
 
+#include "icecastserver.h"
 #include "models/logsmodel.h"
 
-#include "debugcapture.h"
-#include "waituntil.h"
-
 #include <QDir>
+#include <QtMath>
+
+#include <cmath>
+
+namespace {
+
+QtMessageHandler defaultMessageHandler = nullptr;
+
+void keepDebugOutput(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg)
+        capturedDebugOutput().append(message);
+    else
+        defaultMessageHandler(type, context, message);
+}
+
+double decibels(double rms)
+{
+    return 20.0 * std::log10(qMax(rms, 1e-9));
+}
+
+QString toneText(int frequency, double levelDb)
+{
+    return QStringLiteral("%1 Hz at about %2 dB").arg(frequency).arg(levelDb);
+}
+
+// The tone that a second of audio from its middle carries, as listenerView
+// tells it: all but 1 dB of its power at the frequency, at about the level.
+// Silence, a wrong pitch from a wrong or missing resampling, and noise all show.
+QString heardTone(const QVector<float> &samples, int sampleRate, int frequency, double levelDb)
+{
+    if (sampleRate <= 0 || samples.size() < 2 * sampleRate)
+        return QStringLiteral("%1 samples at %2 Hz").arg(samples.size()).arg(sampleRate);
+    // A Goertzel filter over a whole second: a whole number of the tone's periods.
+    const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / sampleRate);
+    double previous = 0.0;
+    double beforePrevious = 0.0;
+    double power = 0.0;
+    for (int i = samples.size() / 2 - sampleRate / 2, end = i + sampleRate; i < end; ++i) {
+        const double current = samples.at(i) + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+        power += double(samples.at(i)) * samples.at(i);
+    }
+    const double magnitude = std::sqrt(qMax(0.0, previous * previous + beforePrevious * beforePrevious
+                                                     - coefficient * previous * beforePrevious));
+    const double allDb = decibels(std::sqrt(power / sampleRate));
+    // A sine of amplitude A gives a magnitude of A * N / 2 and an RMS of A / sqrt(2).
+    const double toneDb = decibels(magnitude * std::sqrt(2.0) / sampleRate);
+    if (allDb - toneDb > 1.0 || qAbs(toneDb - levelDb) > 1.5)
+        return QStringLiteral("%1 dB in all, %2 dB at %3 Hz").arg(allDb, 0, 'f', 1).arg(toneDb, 0, 'f', 1).arg(frequency);
+    return toneText(frequency, levelDb);
+}
+
+} // namespace
+
+void captureDebugOutput()
+{
+    defaultMessageHandler = qInstallMessageHandler(keepDebugOutput);
+}
+
+QStringList &capturedDebugOutput()
+{
+    static QStringList lines;
+    return lines;
+}
+
+QVariantMap streamSettings(const IcecastServer &server, const QString &source, const QString &mount,
+                           int sampleRate, const QString &bitrate)
+{
+    const QVariantMap stream{
+        {QStringLiteral("bitrate"), bitrate},
+        {QStringLiteral("samplerate"), sampleRate},
+        {QStringLiteral("user"), server.sourceUser()},
+        {QStringLiteral("password"), server.sourcePassword()},
+        {QStringLiteral("hostname"), server.host()},
+        {QStringLiteral("port"), server.port()},
+        {QStringLiteral("protocol"), QStringLiteral("HTTP")},
+        {QStringLiteral("mount"), mount},
+        {QStringLiteral("name"), QStringLiteral("Tavolin Test FM")},
+        {QStringLiteral("description"), QStringLiteral("Loopback test stream")},
+        {QStringLiteral("genre"), QStringLiteral("Test tones")},
+        {QStringLiteral("url"), QStringLiteral("http://radio.invalid/")},
+    };
+    const QVariantMap liveSource{{QStringLiteral("index"), source},
+                                 {QStringLiteral("name"), QStringLiteral("Tone generator")}};
+    return {{QStringLiteral("stream"), stream}, {QStringLiteral("liveSource"), liveSource}};
+}
+
+QVariantMap withStream(QVariantMap settings, const QVariantMap &changes)
+{
+    QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
+    for (auto change = changes.cbegin(); change != changes.cend(); ++change)
+        stream.insert(change.key(), change.value());
+    settings.insert(QStringLiteral("stream"), stream);
+    return settings;
+}
+
+QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency, double levelDb)
+{
+    const QStringList keys{QStringLiteral("server_name"), QStringLiteral("server_description"),
+                           QStringLiteral("genre"), QStringLiteral("server_url"), QStringLiteral("server_type")};
+    QStringList view;
+    waitUntil(10000, [&] {
+        const QJsonObject listed = server.mountStatus(mount);
+        view.clear();
+        for (const QString &key : keys) {
+            if (!listed.contains(key))
+                return false;
+            view << listed.value(key).toString();
+        }
+        return true;
+    });
+    const ListenerRecording heard = server.recordListener(mount, 4000);
+    const int sampleRate = heard.stream.value(QStringLiteral("sample_rate")).toString().toInt();
+    return view << heard.stream.value(QStringLiteral("codec_name")).toString() << QString::number(sampleRate)
+                << QString::number(heard.stream.value(QStringLiteral("channels")).toInt())
+                << heard.stream.value(QStringLiteral("bit_rate")).toString()
+                << heardTone(heard.samples, sampleRate, toneFrequency, levelDb);
+}
+
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb)
+{
+    return {QStringLiteral("Tavolin Test FM"), QStringLiteral("Loopback test stream"), QStringLiteral("Test tones"),
+            QStringLiteral("http://radio.invalid/"), QStringLiteral("audio/mpeg"), QStringLiteral("mp3"),
+            QString::number(sampleRate), QStringLiteral("2"), QString::number(bitsPerSecond),
+            toneText(toneFrequency, levelDb)};
+}
 
 PlayerRecorder::PlayerRecorder(const Player &player)
     : m_player(&player)
@@ -27,12 +153,6 @@ void PlayerRecorder::record()
         progressTexts.append(progress);
 }
 
-bool showsThePassword(const LogsModel &log)
-{
-    const QString text = (logLines(log) + capturedDebugOutput()).join(QLatin1Char('\n'));
-    return text.contains(QStringLiteral("p@ss")) || text.contains(QStringLiteral("p%40ss"));
-}
-
 bool waitForStatus(const Player &player, int status, int timeoutMs)
 {
     return waitUntil(timeoutMs, [&] { return player.status() == status; });
@@ -41,6 +161,12 @@ bool waitForStatus(const Player &player, int status, int timeoutMs)
 QStringList logLines(const LogsModel &log)
 {
     return log.data(log.index(0, 0)).toString().split(QLatin1Char('\n'));
+}
+
+bool showsThePassword(const LogsModel &log)
+{
+    const QString text = (logLines(log) + capturedDebugOutput()).join(QLatin1Char('\n'));
+    return text.contains(QStringLiteral("p@ss")) || text.contains(QStringLiteral("p%40ss"));
 }
 
 int threadCount()

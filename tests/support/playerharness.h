@@ -1,12 +1,15 @@
 #pragma once
 
 #include "engine/player.h"
+#include "serverprocess.h"
 
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QVariantMap>
 
+class IcecastServer;
 class LogsModel;
 
 // Long enough for a run to come on or go off the air on a busy machine.
@@ -19,6 +22,29 @@ inline const CaptureBackend lavfi{QStringLiteral("lavfi"), QString()};
 // A source password with every character that FFmpeg's URL parsing or the
 // server's configuration could trip over; no log line may show it.
 inline const QString awkwardPassword = QStringLiteral("p@ss/w:rd%41 ?#&<>\"'\\x{}[]=+;,~^`|$!*()");
+
+// Keeps Qt's debug output (the log model echoes every line it appends there)
+// instead of printing it; warnings and worse still reach Qt's own handler.
+void captureDebugOutput();
+QStringList &capturedDebugOutput();
+
+// The settings map that the window hands to the Player, for a stream to a
+// private test server.
+QVariantMap streamSettings(const IcecastServer &server, const QString &source, const QString &mount,
+                           int sampleRate = 44100, const QString &bitrate = QStringLiteral("128k"));
+// The settings with some values of the "stream" map changed or added.
+QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
+
+// What a listener of a mount ("/live") learns: the stream's name, description,
+// genre, URL and content type as the server lists them (once it lists all of
+// them, within 10 s), the codec, sample rate, channels and bit rate that
+// ffprobe reads in what the listener receives, and the tone it hears (left).
+// Of the tone, "<toneFrequency> Hz at about <levelDb> dB" when nearly all the
+// power of a second of its audio lies at that frequency and its RMS level is
+// within 1.5 dB of levelDb; else what was heard.
+QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency, double levelDb);
+// What listenerView gives for a stream of streamSettings() with that tone.
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb);
 
 // What the window would see of a Player: every distinct status and progress
 // text, read after each queued change notification, and the runs that ended.
@@ -44,7 +70,7 @@ bool waitForStatus(const Player &player, int status, int timeoutMs = runTimeoutM
 // The lines of the log model's document.
 QStringList logLines(const LogsModel &log);
 // Whether the log or the captured debug output shows the awkward password,
-// as it is or percent-encoded.
+// as it is or percent-encoded. Every server of a test that looks takes it.
 bool showsThePassword(const LogsModel &log);
 
 // This process's threads and open files: what a run must give back when it ends.

@@ -1,19 +1,6 @@
 #include "pulseserver.h"
 
-#include "waituntil.h"
-
 #include <QFileInfo>
-#include <QProcess>
-
-QString PulseServer::socketPath() const
-{
-    return m_process.folder() + QStringLiteral("/native");
-}
-
-QString PulseServer::serverAddress() const
-{
-    return QStringLiteral("unix:") + socketPath();
-}
 
 bool PulseServer::start()
 {
@@ -33,15 +20,10 @@ bool PulseServer::start()
         arguments << QStringLiteral("--load=module-null-sink sink_name=out")
                   << QStringLiteral("--load=module-sine sink=out frequency=440");
     const QString lastSource = m_desktopSource ? desktopSourceName() : sourceName();
-    if (!m_process.start(QStringLiteral("pulseaudio"), arguments, false, environment))
+    if (!m_process.start(QStringLiteral("pulseaudio"), arguments, false,
+                         [&] { return sources().contains(lastSource); }, environment))
         return false;
-    qputenv("PULSE_SERVER", serverAddress().toUtf8());
-    if (!waitUntil(10000, [this, &lastSource] { return !m_process.isRunning() || sources().contains(lastSource); })
-        || !m_process.isRunning()) {
-        m_process.setErrorString(QStringLiteral("PulseAudio did not start: ") + m_process.output());
-        m_process.stop();
-        return false;
-    }
+    qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socketPath()));
     return true;
 }
 
@@ -55,17 +37,9 @@ std::optional<QByteArray> PulseServer::pactl(const QStringList &arguments) const
 {
     if (!QFileInfo::exists(socketPath()))
         return std::nullopt;
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PULSE_SERVER"), serverAddress());
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(3000) || process.exitCode() != 0) {
-        process.kill();
-        process.waitForFinished(1000);
-        return std::nullopt;
-    }
-    return process.readAllStandardOutput();
+    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + socketPath());
+    return runTool(QStringLiteral("pactl"), arguments, 3000, environment);
 }
 
 QStringList PulseServer::sources() const

@@ -35,8 +35,7 @@ public:
     bool setDesktopToneMuted(bool muted) const;
 
 private:
-    QString socketPath() const;
-    QString serverAddress() const;
+    QString socketPath() const { return m_process.folder() + QStringLiteral("/native"); }
     // Runs pactl against this server; its standard output, or nothing on failure.
     std::optional<QByteArray> pactl(const QStringList &arguments) const;
 

@@ -1,10 +1,61 @@
 #include "serverprocess.h"
 
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <unistd.h>
+
+bool waitUntil(int timeoutMs, const std::function<bool()> &condition)
+{
+    if (condition())
+        return true;
+    // The answer is the last evaluation's: a condition that asks a server
+    // need not give the same answer twice in a row.
+    bool met = false;
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer poll;
+    // The timer rests while the condition runs: a condition that waits in an
+    // event loop of its own would otherwise be asked again inside itself, and
+    // the outer evaluation's answer would overwrite the inner one's.
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        poll.stop();
+        met = condition();
+        if (met || deadline.hasExpired())
+            loop.quit();
+        else
+            poll.start();
+    });
+    poll.start(5);
+    loop.exec();
+    return met;
+}
+
+std::optional<QByteArray> runTool(const QString &program, const QStringList &arguments, int timeoutMs,
+                                  const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished(1000);
+        return std::nullopt;
+    }
+    return process.readAllStandardOutput();
+}
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
 
 ServerProcess::~ServerProcess()
 {
@@ -24,7 +75,7 @@ QString ServerProcess::folder()
 }
 
 bool ServerProcess::start(const QString &program, const QStringList &arguments, bool asUnprivilegedUser,
-                          const QProcessEnvironment &environment)
+                          const std::function<bool()> &answers, const QProcessEnvironment &environment)
 {
     stop();
     const QString executable = QStandardPaths::findExecutable(program);
@@ -51,6 +102,11 @@ bool ServerProcess::start(const QString &program, const QStringList &arguments, 
         m_process.reset();
         return false;
     }
+    if (!waitUntil(10000, [&] { return !isRunning() || answers(); }) || !isRunning()) {
+        m_errorString = program + QStringLiteral(" did not answer: ") + output();
+        stop();
+        return false;
+    }
     return true;
 }
 
@@ -75,16 +131,12 @@ bool ServerProcess::isRunning() const
 
 QString ServerProcess::output() const
 {
-    if (!m_folder)
-        return QString();
-    QFile file(m_folder->path() + QStringLiteral("/output.txt"));
-    file.open(QIODevice::ReadOnly);
-    return QString::fromLocal8Bit(file.readAll());
-}
-
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    QString text;
+    for (const QString &name : {QStringLiteral("/error.log"), QStringLiteral("/output.txt")}) {
+        QFile file(m_folder->path() + name);
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromLocal8Bit(file.readAll());
+    }
+    // The latest lines: a test's message shows only so much.
+    return text.right(700);
 }
