@@ -85,3 +85,17 @@ shot "$window" silence
 
 kill -TERM "$program_pid"
 wait "$program_pid"
+
+# The settings tab with a now-playing file chosen, as a restart finds it.
+mkdir -p "$servers_folder/playout"
+echo "Tavolin Radio - Morning Show" >"$servers_folder/playout/now-playing.txt"
+echo "metadataFile=$servers_folder/playout/now-playing.txt" >>"$XDG_CONFIG_HOME/Tavolin/TavolinEncoder.conf"
+"$program" >>"$servers_folder/program.txt" 2>&1 &
+program_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tavolin Encoder$' | head -n 1)
+sleep 1
+click "$window" 183 175
+shot "$window" tab-settings-file
+
+kill -TERM "$program_pid"
+wait "$program_pid"

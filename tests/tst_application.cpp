@@ -9,10 +9,23 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 
+namespace {
+
+enum TitleFile { NoTitleFile, ThereAtStart, CreatedLater };
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+} // namespace
+
 // The real executable, as a user starts it, with the stream started by itself
-// from the stored settings.
+// from the stored settings: an unattended station.
 class TestApplication : public QObject
 {
     Q_OBJECT
@@ -48,13 +61,18 @@ void TestApplication::streamsAtStartAndClosesOnSignal_data()
     QTest::addColumn<QString>("mount"); // empty: no settings file yet, so no stream
     QTest::addColumn<int>("settingsMode");
     QTest::addColumn<bool>("deviceStalled");
+    QTest::addColumn<int>("titleFile"); // the stored now-playing file
 
     // Settings files left open to others, as an older version wrote them.
-    QTest::newRow("SIGTERM") << int(SIGTERM) << QStringLiteral("live-term") << 0644 << false;
-    QTest::newRow("SIGINT") << int(SIGINT) << QStringLiteral("live-int") << 0666 << false;
+    QTest::newRow("SIGTERM, title file") << int(SIGTERM) << QStringLiteral("live-term") << 0644 << false
+                                         << int(ThereAtStart);
+    // A playout program that starts after the encoder.
+    QTest::newRow("SIGINT, title file created later") << int(SIGINT) << QStringLiteral("live-int") << 0666 << false
+                                                      << int(CreatedLater);
     // The device stops delivering without an error; the process still ends.
-    QTest::newRow("SIGTERM, device stalled") << int(SIGTERM) << QStringLiteral("live-stalled") << 0644 << true;
-    QTest::newRow("SIGTERM, first start") << int(SIGTERM) << QString() << 0 << false;
+    QTest::newRow("SIGTERM, device stalled") << int(SIGTERM) << QStringLiteral("live-stalled") << 0644 << true
+                                             << int(NoTitleFile);
+    QTest::newRow("SIGTERM, first start") << int(SIGTERM) << QString() << 0 << false << int(NoTitleFile);
 }
 
 void TestApplication::streamsAtStartAndClosesOnSignal()
@@ -63,17 +81,23 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     QFETCH(QString, mount);
     QFETCH(int, settingsMode);
     QFETCH(bool, deviceStalled);
+    QFETCH(int, titleFile);
 
     QTemporaryDir configHome;
     QTemporaryDir runtimeDir;
+    const QString nowPlaying = configHome.filePath(QStringLiteral("now-playing.txt"));
+    if (titleFile == ThereAtStart)
+        QVERIFY(writeFile(nowPlaying, "First - Title\n"));
     QFile settings(configHome.path() + QStringLiteral("/Tavolin/TavolinEncoder.conf"));
     if (!mount.isEmpty()) {
         QVERIFY(QDir(configHome.path()).mkpath(QStringLiteral("Tavolin")));
         QVERIFY(settings.open(QIODevice::WriteOnly));
         settings.write(QStringLiteral("[General]\nstartStreamOnAppStart=true\nhostname=%1\nport=%2\nmount=%3\n"
-                                      "user=%4\npassword=%5\ndeviceIndex=%6\ndeviceName=Monitor of Null Output\n")
+                                      "user=%4\npassword=%5\ndeviceIndex=%6\ndeviceName=Monitor of Null Output\n"
+                                      "metadataFile=%7\n")
                            .arg(icecast.host(), QString::number(icecast.port()), mount, icecast.sourceUser(),
-                                icecast.sourcePassword(), pulse.desktopSourceName())
+                                icecast.sourcePassword(), pulse.desktopSourceName(),
+                                titleFile == NoTitleFile ? QString() : nowPlaying)
                            .toUtf8());
         settings.close();
         QCOMPARE(::chmod(QFile::encodeName(settings.fileName()).constData(), mode_t(settingsMode)), 0);
@@ -96,7 +120,23 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
         QVERIFY(waitUntil(10000, [&] { return application.peek(1 << 16).contains("Initializing ffmpeg avdevices"); }));
     } else {
         QVERIFY2(icecast.waitForMount(mountPath, true),
-                 application.readAll().constData());
+                 application.peek(1 << 16).constData());
+        // The file's first line reaches the server within seconds of going on
+        // the air, and so does a replacement renamed over it.
+        const auto serverShows = [&](const QString &title) {
+            return waitUntil(10000, [&] {
+                return icecast.mountStatus(mountPath).value(QStringLiteral("title")).toString() == title;
+            });
+        };
+        if (titleFile == CreatedLater)
+            QVERIFY(writeFile(nowPlaying, "First - Title\n"));
+        if (titleFile != NoTitleFile) {
+            QVERIFY2(serverShows(QStringLiteral("First - Title")), application.peek(1 << 16).constData());
+            QVERIFY(writeFile(nowPlaying + QStringLiteral(".new"), "Next - Title\n"));
+            QCOMPARE(std::rename(QFile::encodeName(nowPlaying + QStringLiteral(".new")), QFile::encodeName(nowPlaying)),
+                     0);
+            QVERIFY(serverShows(QStringLiteral("Next - Title")));
+        }
         const QJsonObject stream = icecast.probeListener(mountPath, 4000);
         QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));
     }
@@ -113,6 +153,9 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     // The window's closing handler stopped the run: no thread left running, no time-out.
     QVERIFY2(!output.contains("QThread: Destroyed while thread"), output.constData());
     QVERIFY2(!output.contains("Timeout while shuting down"), output.constData());
+    // No title refused or failed.
+    QVERIFY2(!output.contains("Cannot update metadata") && !output.contains("Error while updating metadata"),
+             output.constData());
     QVERIFY(icecast.waitForMount(mountPath, false, 5000));
 
     // The password is kept there: for its owner only, also after Qt rewrote it.

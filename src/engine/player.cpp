@@ -55,6 +55,12 @@ int Player::silenceSeconds() const { return locked(m_silenceSeconds); }
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
+bool Player::isOnAir() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_playing && !m_stopRequested && (m_status == OnAir || (m_status == Error && m_metadataErrorOnAir));
+}
+
 void Player::setCaptureBackend(const CaptureBackend &backend)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -71,6 +77,10 @@ void Player::setSong(const QString &value)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_song = value;
+    if (m_status == Error && m_metadataErrorOnAir && m_playing && !m_stopRequested) {
+        m_status = OnAir;
+        m_errorText = QString();
+    }
     emit dataChanged();
 }
 
@@ -115,6 +125,7 @@ void Player::setOnAir()
     m_playing = true;
     m_status = OnAir;
     emit dataChanged();
+    emit wentOnAir();
 }
 
 void Player::setReconnecting(const QString &progressText)
@@ -129,6 +140,17 @@ void Player::setReconnecting(const QString &progressText)
 void Player::reportError(const QString &message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_metadataErrorOnAir = false;
+    m_status = Error;
+    m_errorText = message;
+    LogsModel::log(message);
+    emit dataChanged();
+}
+
+void Player::reportMetadataError(const QString &message)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_metadataErrorOnAir = m_status == OnAir || (m_status == Error && m_metadataErrorOnAir);
     m_status = Error;
     m_errorText = message;
     LogsModel::log(message);

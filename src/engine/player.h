@@ -39,6 +39,9 @@ public:
     int deadAirSeconds() const;
     bool isPlaying() const;
     bool isStopRequested() const;
+    // Connected and sending: status OnAir, or Error from a failed title update
+    // while the run went on. A run that starts, stops or waits to reconnect is not.
+    bool isOnAir() const;
     QString formatName() const;
     QString codecName() const;
     QString contentType() const;
@@ -69,6 +72,8 @@ public:
     // True once the destructor runs; interrupts the run's blocking FFmpeg calls.
     bool isBeingDestroyed() const;
 
+    // The title the server accepted. It also ends the error of an earlier
+    // failed update of a run still on the air: the status is OnAir again.
     void setSong(const QString &value);
     void setProgressText(const QString &value);
     void setElapsed(double seconds);
@@ -80,6 +85,9 @@ public:
     // progressText, and still playing, so that a tap stops the run.
     void setReconnecting(const QString &progressText);
     void reportError(const QString &message);
+    // A failed title update: reported like any error, but the run goes on, and
+    // stays on the air for the next update if it was on the air.
+    void reportMetadataError(const QString &message);
     void requestStop();
     void endRun();
 
@@ -93,6 +101,8 @@ public:
 signals:
     void hasShutdown();
     void dataChanged();
+    // The run is on the air: at its start, and again after each reconnection.
+    void wentOnAir();
 
 private:
     template<typename T>
@@ -116,6 +126,8 @@ private:
     int m_deadAirSeconds = 0;
     bool m_playing = false;
     bool m_stopRequested = false;
+    // With status Error: the error is a failed title update of a run on the air.
+    bool m_metadataErrorOnAir = false;
     QString m_formatName;
     QString m_codecName;
     QString m_contentType;

@@ -52,12 +52,33 @@ QNetworkRequest metadataRequest(const Player &player, const QString &metadata)
 void PlayerModel::setMetadataFile(QString file)
 {
     const QString path = QUrl(file, QUrl::TolerantMode).toLocalFile();
-    const QStringList watched = metadataWatcher.files();
-    if (!watched.isEmpty())
-        metadataWatcher.removePaths(watched);
-    if (!path.isEmpty())
-        metadataWatcher.addPath(path);
+    followMetadataFile(path);
     onMetadataChange(path);
+}
+
+void PlayerModel::followMetadataFile(QString path)
+{
+    const bool changed = path != nowPlayingFile.path();
+    nowPlayingFile.follow(path);
+    if (changed)
+        emit metadataFileChanged();
+}
+
+void PlayerModel::onMetadataFileChange()
+{
+    // A run being started sends the file's title once it is on the air; a
+    // refusal now would only put an error over the start.
+    if (player.status() == Changing && !player.isPlaying())
+        return;
+    onMetadataChange(nowPlayingFile.path());
+}
+
+// The server starts each stream without a title: the one of the file goes out
+// as soon as the run is on the air, at its start and after a reconnection.
+void PlayerModel::sendMetadataFileOnAir()
+{
+    if (!nowPlayingFile.path().isEmpty() && player.isOnAir())
+        onMetadataChange(nowPlayingFile.path());
 }
 
 void PlayerModel::onMetadataChange(QString file)
@@ -74,7 +95,8 @@ void PlayerModel::onMetadataChange(QString file)
 
 void PlayerModel::metadataUpdate(QString metadata)
 {
-    if (player.status() != OnAir) {
+    // Also after a failed update: the stream is still on the air.
+    if (!player.isOnAir()) {
         player.reportError(QStringLiteral("Cannot update metadata: stream not connected!"));
         return;
     }
@@ -90,7 +112,7 @@ void PlayerModel::metadataUpdate(QString metadata)
 void PlayerModel::metadataReplyHandler(QNetworkReply *reply, const QString &metadata)
 {
     if (reply->error() != QNetworkReply::NoError) {
-        player.reportError(QStringLiteral("Error while updating metadata: ") + reply->errorString());
+        player.reportMetadataError(QStringLiteral("Error while updating metadata: ") + reply->errorString());
         return;
     }
     player.setSong(metadata);

@@ -9,7 +9,9 @@ PlayerModel::PlayerModel()
     // Queued also for changes made on this thread: the setter still holds the
     // engine's mutex when it emits, and data() takes that mutex again.
     connect(&player, &Player::dataChanged, this, &PlayerModel::playerDataChanged, Qt::QueuedConnection);
-    connect(&metadataWatcher, &QFileSystemWatcher::fileChanged, this, &PlayerModel::onMetadataChange);
+    connect(&nowPlayingFile, &FollowedFile::changed, this, &PlayerModel::onMetadataFileChange);
+    connect(&nowPlayingFile, &FollowedFile::existsChanged, this, &PlayerModel::metadataFileChanged);
+    connect(&player, &Player::wentOnAir, this, &PlayerModel::sendMetadataFileOnAir, Qt::QueuedConnection);
 }
 
 PlayerModel::~PlayerModel() = default;

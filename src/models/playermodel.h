@@ -1,9 +1,9 @@
 #pragma once
 
 #include "engine/player.h"
+#include "models/followedfile.h"
 
 #include <QAbstractListModel>
-#include <QFileSystemWatcher>
 #include <QVariant>
 
 class QNetworkReply;
@@ -13,6 +13,10 @@ class QNetworkReply;
 class PlayerModel : public QAbstractListModel
 {
     Q_OBJECT
+    // The now-playing file followed (a local path; empty when none), and
+    // whether it is there at present.
+    Q_PROPERTY(QString metadataFile READ metadataFile NOTIFY metadataFileChanged)
+    Q_PROPERTY(bool metadataFileExists READ metadataFileExists NOTIFY metadataFileChanged)
     // Whole seconds of silence on the input while the run warns of dead air;
     // 0 while it does not. Beside the row, whose roles stay as they are.
     Q_PROPERTY(int deadAirSeconds READ deadAirSeconds NOTIFY deadAirSecondsChanged)
@@ -43,9 +47,12 @@ public:
     // The engine behind the model, for tests and benchmarks.
     Player &engine() { return player; }
 
+    QString metadataFile() const { return nowPlayingFile.path(); }
+    bool metadataFileExists() const { return nowPlayingFile.exists(); }
     int deadAirSeconds() const { return shownDeadAirSeconds; }
 
 signals:
+    void metadataFileChanged();
     void deadAirSecondsChanged(int seconds);
 
 public slots:
@@ -56,6 +63,9 @@ public:
     Q_INVOKABLE void setAutoStart(bool autoStart);
     Q_INVOKABLE void metadataUpdate(QString metadata);
     Q_INVOKABLE void setMetadataFile(QString file);
+    // Follows the file at a local path without sending its title now: the
+    // title goes out when the stream is on the air. For the stored choice at start.
+    Q_INVOKABLE void followMetadataFile(QString path);
     Q_INVOKABLE void togglePlayPause(QVariantMap settings);
     Q_INVOKABLE QVariant liveSources();
     Q_INVOKABLE void shutdown();
@@ -63,10 +73,12 @@ public:
 private:
     QString positionText() const;
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
+    void onMetadataFileChange();
+    void sendMetadataFileOnAir();
 
     Player player;
     QVariant liveSourcesCache;
-    QFileSystemWatcher metadataWatcher;
+    FollowedFile nowPlayingFile;
     // The engine's value as last announced, read on this thread.
     int shownDeadAirSeconds = 0;
 };

@@ -551,10 +551,43 @@ Window {
                                 color: "#FFFFFF"
                             }
 
-                            Button {
-                                objectName: "chooseMetadataFileButton"
-                                text: "Choose..."
-                                onClicked: root_window.openDialog(metadataFileDialogLoader)
+                            Row {
+                                spacing: 16
+
+                                Button {
+                                    objectName: "chooseMetadataFileButton"
+                                    text: "Choose..."
+                                    onClicked: root_window.openDialog(metadataFileDialogLoader)
+                                }
+
+                                // The followed file: its name, and its full path below.
+                                Column {
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    visible: playerModel.metadataFile !== ""
+
+                                    Text {
+                                        objectName: "metadataFileName"
+                                        text: playerModel.metadataFile.replace(/^.*\//, "")
+                                              + (playerModel.metadataFileExists ? "" : " (does not exist yet)")
+                                        color: "#FFFFFF"
+                                    }
+
+                                    Text {
+                                        objectName: "metadataFilePath"
+                                        width: Math.min(implicitWidth, 360)
+                                        text: playerModel.metadataFile
+                                        elide: Text.ElideMiddle
+                                        font.pixelSize: 11
+                                        color: "#BBB9C1"
+                                    }
+                                }
+
+                                Button {
+                                    objectName: "clearMetadataFileButton"
+                                    text: "Clear"
+                                    visible: playerModel.metadataFile !== ""
+                                    onClicked: root_window.chooseMetadataFile("")
+                                }
                             }
                         }
 
@@ -726,6 +759,25 @@ Window {
         property bool reconnect: false
         // Seconds of silence on the input before the window warns; 0: never.
         property int silenceSeconds: 30
+    }
+
+    // The now-playing file is stored, so that a station that starts by itself
+    // follows it again; its title goes out once the stream is on the air.
+    Settings {
+        id: nowPlayingSettings
+        objectName: "nowPlayingSettings"
+        property string metadataFile: ""
+    }
+
+    Component.onCompleted: {
+        if (nowPlayingSettings.metadataFile !== "")
+            playerModel.followMetadataFile(nowPlayingSettings.metadataFile);
+    }
+
+    // A file dialog's URL, or empty to follow no file.
+    function chooseMetadataFile(url) {
+        playerModel.setMetadataFile(url);
+        nowPlayingSettings.metadataFile = playerModel.metadataFile;
     }
 
     // The dialogs are made when first opened: a window that only streams
@@ -1173,7 +1225,7 @@ Window {
                 selectFolder: false
                 selectExisting: true
 
-                onAccepted: playerModel.setMetadataFile(fileUrls[0].toString())
+                onAccepted: root_window.chooseMetadataFile(fileUrls[0].toString())
             }
         }
     }

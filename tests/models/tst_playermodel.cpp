@@ -9,15 +9,18 @@
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 #include <QtTest>
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <thread>
 
 namespace {
 
 enum Failure { None, Refused, Unreachable, NeverAnswers, Untrusted };
+enum Writing { RenameOver, DeleteAndRecreate, TruncateAndRewrite };
 
 QString text(const PlayerModel &model, int role)
 {
@@ -55,6 +58,8 @@ private slots:
     void listsLiveSourcesOnce();
     void sendsTheWatchedFilesFirstLine_data();
     void sendsTheWatchedFilesFirstLine();
+    void followsTheFileAsItIsWritten_data();
+    void followsTheFileAsItIsWritten();
     void startsAtLogonWhenAsked();
     void sendsTheTitle_data();
     void sendsTheTitle();
@@ -112,14 +117,15 @@ void TestPlayerModel::rowFollowsTheEngine()
     QTRY_COMPARE(changes.count(), 10);
     QCOMPARE(text(model, PlayerModel::PositionRole), QStringLiteral("0000d, 01:02:05"));
 
-    // The progress text shows while changing; off the air a title is refused
-    // with a report: the error state.
-    model.engine().setProgressText(QStringLiteral("Connecting to remote server"));
-    model.engine().requestStop();
-    QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), QStringLiteral("Connecting to remote server"),
-                                             QStringLiteral("--"), 0, 0, false, false, true}));
+    // The progress text shows while changing; off the air, also while a
+    // playing run waits to reconnect, a title is refused with a report: the
+    // error state.
+    const QString waiting = QStringLiteral("Connection lost, reconnecting in 8 s (try 3)");
+    model.engine().setReconnecting(waiting);
+    QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), waiting, QStringLiteral("--"), 0, 0, true, false,
+                                             true}));
     model.metadataUpdate(QStringLiteral("Artist - Title"));
-    QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), notConnected, QStringLiteral("Error"), 0, 0, false,
+    QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), notConnected, QStringLiteral("Error"), 0, 0, true,
                                              true, false}));
 }
 
@@ -227,6 +233,85 @@ void TestPlayerModel::sendsTheWatchedFilesFirstLine()
     }
 }
 
+void TestPlayerModel::followsTheFileAsItIsWritten_data()
+{
+    QTest::addColumn<bool>("thereAtStart");
+    QTest::addColumn<QList<int>>("changes"); // how each title is written
+
+    QTest::newRow("rename over") << true << QList<int>{RenameOver, RenameOver, RenameOver};
+    QTest::newRow("delete and recreate") << true << QList<int>{DeleteAndRecreate, DeleteAndRecreate, DeleteAndRecreate};
+    QTest::newRow("truncate and rewrite") << true << QList<int>{TruncateAndRewrite, TruncateAndRewrite};
+    // A file rewritten in place after it was replaced is a new file to watch.
+    QTest::newRow("missing at start, then every way")
+        << false << QList<int>{RenameOver, TruncateAndRewrite, DeleteAndRecreate, TruncateAndRewrite};
+}
+
+// The way playout programs write the file, several times on one run: each
+// title reaches the server once, in order. A title already in the file when
+// the run goes on the air goes out then, without a refusal before.
+void TestPlayerModel::followsTheFileAsItIsWritten()
+{
+    QFETCH(bool, thereAtStart);
+    QFETCH(QList<int>, changes);
+
+    const QTemporaryDir playout;
+    const QString path = playout.filePath(QStringLiteral("now-playing.txt"));
+    // Each way has a moment in between, seen on its own: the deletion, the
+    // empty file, the new file beside the old one.
+    const auto write = [&](int writing, const QByteArray &title) {
+        QFile file(writing == RenameOver ? path + QStringLiteral(".new") : path);
+        if (writing == DeleteAndRecreate && QFile::exists(path)) {
+            QVERIFY(QFile::remove(path));
+            QTest::qWait(300);
+        }
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        if (writing == TruncateAndRewrite)
+            QTest::qWait(300);
+        file.write(title + "\nnext line\n");
+        file.close();
+        if (writing == RenameOver) {
+            QTest::qWait(300);
+            QCOMPARE(std::rename(QFile::encodeName(file.fileName()), QFile::encodeName(path)), 0);
+        }
+    };
+    const auto serverShows = [&](const QString &title) {
+        return waitUntil(10000, [&] {
+            return icecast.mountStatus(QStringLiteral("/live")).value(QStringLiteral("title")).toString() == title;
+        });
+    };
+    QStringList titles;
+    if (thereAtStart) {
+        titles << QStringLiteral("Title-0");
+        write(TruncateAndRewrite, titles.constLast().toUtf8());
+    }
+
+    LogsModel log;
+    IcecastProxy door;
+    QVERIFY(door.listen(icecast.port()));
+    QVERIFY(icecast.waitForMount(QStringLiteral("/live"), false));
+    PlayerModel model;
+    model.engine().setCaptureBackend(lavfi);
+    model.followMetadataFile(path);
+    model.togglePlayPause(withStream(streamSettings(icecast, pacedSine, QStringLiteral("live")),
+                                     {{QStringLiteral("port"), door.port()}}));
+    QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"), runTimeoutMs);
+    if (thereAtStart)
+        QVERIFY(serverShows(titles.constFirst()));
+    for (const int writing : qAsConst(changes)) {
+        titles << QStringLiteral("Title-%1").arg(titles.size());
+        write(writing, titles.constLast().toUtf8());
+        QVERIFY2(serverShows(titles.constLast()), qPrintable(titles.constLast()));
+    }
+
+    QStringList sent;
+    for (const QByteArray &head : qAsConst(door.metadataRequests))
+        sent << QUrlQuery(QUrl::fromEncoded(head.split(' ').value(1))).queryItemValue(QStringLiteral("song"));
+    QCOMPARE(sent, titles);
+    QCOMPARE(countLines(log, notConnected), 0);
+    QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
+    model.shutdown();
+}
+
 void TestPlayerModel::startsAtLogonWhenAsked()
 {
     const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
@@ -313,19 +398,26 @@ void TestPlayerModel::sendsTheTitle()
         door.setServerPort(impostor.port());
     model.metadataUpdate(title);
 
-    if (failure == None) {
-        QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::SongRole), title, 10000);
-        QVERIFY(waitUntil(10000, [&] {
-            return server.mountStatus(QStringLiteral("/live")).value(QStringLiteral("title")).toString() == title;
-        }));
-        QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
-    } else {
+    if (failure != None) {
         // The request's own time limit is 10 s.
         QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("Error"), 15000);
         const QString position = text(model, PlayerModel::PositionRole);
         QVERIFY2(position.startsWith(QStringLiteral("Error while updating metadata: ")), qPrintable(position));
         QCOMPARE(text(model, PlayerModel::SongRole), QStringLiteral("--"));
+        // One failed update does not end the titles of the run: once the
+        // server is reachable again the next one goes out and ends the error.
+        door.setMetadataMode(IcecastProxy::MetadataMode::PassOn);
+        door.setServerPort(server.port());
+        if (failure == Unreachable)
+            QVERIFY(door.listen(server.port()));
+        model.metadataUpdate(title);
     }
+    QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::SongRole), title, 10000);
+    QVERIFY(waitUntil(10000, [&] {
+        return server.mountStatus(QStringLiteral("/live")).value(QStringLiteral("title")).toString() == title;
+    }));
+    QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
+    QCOMPARE(model.engine().errorText(), QString());
     if (failure == Untrusted) {
         QVERIFY(waitUntil(5000, [&] { return impostor.closedConnections() == 1; }));
         QCOMPARE(impostor.received(), QByteArray());

@@ -7,7 +7,8 @@ DocumentTestCase {
 
     // Calls fn with the window's settings object that holds each key.
     function forEachSetting(values, fn) {
-        var objects = [child("liveSourceSettings"), child("startupSettings"), child("streamSettings")];
+        var objects = [child("liveSourceSettings"), child("startupSettings"), child("streamSettings"),
+                       child("nowPlayingSettings")];
         for (var key in values) {
             var holders = objects.filter(function (object) { return key in object; });
             compare(holders.length, 1, key);
@@ -86,7 +87,8 @@ DocumentTestCase {
             "hostname": server.hostname, "port": server.port, "mount": "tone", "user": server.user,
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
-            "certificateFile": "", "reconnect": true, "silenceSeconds": 120
+            "certificateFile": "", "reconnect": true, "metadataFile": "/tmp/tavolin-test/now playing.txt",
+            "silenceSeconds": 120
         };
         forEachSetting(values, function (settings, key) { settings[key] = values[key]; });
         cleanup();
@@ -103,6 +105,8 @@ DocumentTestCase {
         verify(child("openOnStartupBox").checked);
         verify(child("reconnectBox").checked);
         compare(child("silenceSelector").currentText, "Warn after 120 s of silence");
+        compare(child("playerModel").metadataFile, values.metadataFile);
+        compare(child("metadataFileName").text, "now playing.txt (does not exist yet)");
         tryCompare(child("statusText"), "text", "On Air", 20000);
         mouseClick(child("startImage"));
         tryCompare(child("statusText"), "text", "Off", 10000);

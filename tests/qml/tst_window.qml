@@ -97,6 +97,31 @@ DocumentTestCase {
         compare(selector.currentText, "No silence warning");
     }
 
+    // The chosen now-playing file shows by name with its path below, a missing
+    // one with a hint; Clear stops following it.
+    function test_metadataFile_data() {
+        var document = String(testEnvironment.documentUrl);
+        return [
+            { tag: "there", url: document, name: "TavolinEncoder.qml" },
+            { tag: "missing", url: document + ".new", name: "TavolinEncoder.qml.new (does not exist yet)" }
+        ];
+    }
+
+    function test_metadataFile(data) {
+        openDocument();
+        mouseClick(child("footerSettings"));
+        verify(!child("clearMetadataFileButton").visible);
+        window.chooseMetadataFile(data.url);
+        compare(child("metadataFileName").text, data.name);
+        compare(child("metadataFilePath").text, data.url.replace("file://", ""));
+
+        waitForRendering(child("clearMetadataFileButton"));
+        mouseClick(child("clearMetadataFileButton"));
+        compare(child("playerModel").metadataFile, "");
+        compare(child("nowPlayingSettings").metadataFile, "");
+        verify(!child("metadataFileName").visible);
+    }
+
     // Off the air the row takes no tap. On air against the private servers the
     // pencil shows, the row opens the dialog, and Apply's text reaches the
     // server and comes back as the song.
