@@ -1,5 +1,6 @@
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
+#include "quickrenderer.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -37,6 +38,7 @@ int main(int argc, char *argv[])
         qWarning("Could not make the settings file %s private", qUtf8Printable(settingsFile));
 #endif
 
+    chooseQuickRenderer();
     qmlRegisterType<PlayerModel>("com.tavolin", 1, 0, "PlayerModel");
     qmlRegisterType<LogsModel>("com.tavolin", 1, 0, "LogsModel");
     const QQmlApplicationEngine engine(QUrl(QStringLiteral("qrc:/src/qml/TavolinEncoder.qml"), QUrl::TolerantMode));

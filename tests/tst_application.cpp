@@ -62,17 +62,21 @@ void TestApplication::streamsAtStartAndClosesOnSignal_data()
     QTest::addColumn<int>("settingsMode");
     QTest::addColumn<bool>("deviceStalled");
     QTest::addColumn<int>("titleFile"); // the stored now-playing file
+    // The user's QT_QUICK_BACKEND asks for Qt's OpenGL default, which cannot
+    // be made here; otherwise no renderer is set. Either way no OpenGL at all.
+    QTest::addColumn<bool>("openGLAsked");
 
     // Settings files left open to others, as an older version wrote them.
     QTest::newRow("SIGTERM, title file") << int(SIGTERM) << QStringLiteral("live-term") << 0644 << false
-                                         << int(ThereAtStart);
+                                         << int(ThereAtStart) << false;
     // A playout program that starts after the encoder.
     QTest::newRow("SIGINT, title file created later") << int(SIGINT) << QStringLiteral("live-int") << 0666 << false
-                                                      << int(CreatedLater);
+                                                      << int(CreatedLater) << false;
     // The device stops delivering without an error; the process still ends.
     QTest::newRow("SIGTERM, device stalled") << int(SIGTERM) << QStringLiteral("live-stalled") << 0644 << true
-                                             << int(NoTitleFile);
-    QTest::newRow("SIGTERM, first start") << int(SIGTERM) << QString() << 0 << false << int(NoTitleFile);
+                                             << int(NoTitleFile) << false;
+    QTest::newRow("SIGTERM, first start, OpenGL asked for")
+        << int(SIGTERM) << QString() << 0 << false << int(NoTitleFile) << true;
 }
 
 void TestApplication::streamsAtStartAndClosesOnSignal()
@@ -82,6 +86,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     QFETCH(int, settingsMode);
     QFETCH(bool, deviceStalled);
     QFETCH(int, titleFile);
+    QFETCH(bool, openGLAsked);
 
     QTemporaryDir configHome;
     QTemporaryDir runtimeDir;
@@ -106,7 +111,10 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     QProcess application;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QUICK_BACKEND"));
+    if (openGLAsked)
+        environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QString());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
     application.setProcessEnvironment(environment);
@@ -153,6 +161,7 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     // The window's closing handler stopped the run: no thread left running, no time-out.
     QVERIFY2(!output.contains("QThread: Destroyed while thread"), output.constData());
     QVERIFY2(!output.contains("Timeout while shuting down"), output.constData());
+    QCOMPARE(output.contains("No OpenGL context could be made"), openGLAsked);
     // No title refused or failed.
     QVERIFY2(!output.contains("Cannot update metadata") && !output.contains("Error while updating metadata"),
              output.constData());

@@ -102,8 +102,8 @@ start_tone_pulseaudio() {
 }
 
 # start_xvfb: a virtual 1280x1024 display for the window, with its own
-# authority file. Exports DISPLAY and XAUTHORITY, and QT_QUICK_BACKEND=software
-# (Xvfb has no OpenGL worth using).
+# authority file. Exports DISPLAY and XAUTHORITY; the program picks its
+# renderer itself, as on a user's desktop.
 start_xvfb() {
     local display=99
     while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
@@ -115,7 +115,7 @@ start_xvfb() {
     setsid Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -auth "$XAUTHORITY" \
         >"$servers_folder/xvfb.txt" 2>&1 &
     servers_pids+=($!)
-    export DISPLAY=:$display QT_QUICK_BACKEND=software
+    export DISPLAY=:$display
     for _ in $(seq 100); do
         [ -e "/tmp/.X11-unix/X$display" ] && return 0
         sleep 0.1

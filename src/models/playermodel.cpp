@@ -6,12 +6,14 @@
 PlayerModel::PlayerModel()
     : QAbstractListModel(nullptr)
 {
-    // Queued also for changes made on this thread: the setter still holds the
-    // engine's mutex when it emits, and data() takes that mutex again.
-    connect(&player, &Player::dataChanged, this, &PlayerModel::playerDataChanged, Qt::QueuedConnection);
+    listenToEngine();
     connect(&nowPlayingFile, &FollowedFile::changed, this, &PlayerModel::onMetadataFileChange);
     connect(&nowPlayingFile, &FollowedFile::existsChanged, this, &PlayerModel::metadataFileChanged);
     connect(&player, &Player::wentOnAir, this, &PlayerModel::sendMetadataFileOnAir, Qt::QueuedConnection);
+    notifyInterval.setInterval(40);
+    notifyInterval.setSingleShot(true);
+    notifyInterval.setTimerType(Qt::PreciseTimer); // a coarse one may end early
+    connect(&notifyInterval, &QTimer::timeout, this, &PlayerModel::endNotifyInterval);
 }
 
 PlayerModel::~PlayerModel() = default;
@@ -101,16 +103,58 @@ QString PlayerModel::positionText() const
     return elapsedText(player.elapsed());
 }
 
+void PlayerModel::listenToEngine()
+{
+    // Queued also for changes made on this thread: the setter still holds the
+    // engine's mutex when it emits, and data() takes that mutex again.
+    engineChanges = connect(&player, &Player::dataChanged, this, &PlayerModel::playerDataChanged, Qt::QueuedConnection);
+}
+
+QVariantList PlayerModel::rowValues() const
+{
+    QVariantList values;
+    const QModelIndex row = index(0, 0);
+    for (int role = SongRole; role <= IsChangingRole; ++role)
+        values << data(row, role);
+    return values;
+}
+
 void PlayerModel::playerDataChanged()
 {
-    const QModelIndex topLeft = index(0, 0);
-    const QModelIndex bottomRight = index(0, 0);
-    emit dataChanged(topLeft, bottomRight, {});
+    // A change after a quiet interval goes out at once (calls queued before
+    // that went out find the interval running).
+    if (!notifyInterval.isActive())
+        notifyRowChanged();
+}
+
+void PlayerModel::notifyRowChanged()
+{
+    // Within the interval the engine's changes are not listened to, as each
+    // would wake this thread; the row is compared at its end instead.
+    disconnect(engineChanges);
+    announcedValues = rowValues();
+    notifyInterval.start();
+    const QModelIndex row = index(0, 0);
+    emit dataChanged(row, row, {});
+    announceDeadAir();
+}
+
+void PlayerModel::endNotifyInterval()
+{
+    listenToEngine(); // first, so that a change after the comparison is signalled
+    if (rowValues() != announcedValues)
+        notifyRowChanged();
+    else
+        announceDeadAir();
+}
+
+void PlayerModel::announceDeadAir()
+{
     const int deadAir = player.deadAirSeconds();
-    if (deadAir != shownDeadAirSeconds) {
-        shownDeadAirSeconds = deadAir;
-        emit deadAirSecondsChanged(deadAir);
-    }
+    if (deadAir == shownDeadAirSeconds)
+        return;
+    shownDeadAirSeconds = deadAir;
+    emit deadAirSecondsChanged(deadAir);
 }
 
 void PlayerModel::togglePlayPause(QVariantMap settings)

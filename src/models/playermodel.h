@@ -4,6 +4,7 @@
 #include "models/followedfile.h"
 
 #include <QAbstractListModel>
+#include <QTimer>
 #include <QVariant>
 
 class QNetworkReply;
@@ -72,6 +73,11 @@ public:
 
 private:
     QString positionText() const;
+    void notifyRowChanged();
+    void endNotifyInterval();
+    void listenToEngine();
+    QVariantList rowValues() const;
+    void announceDeadAir();
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
     void onMetadataFileChange();
     void sendMetadataFileOnAir();
@@ -79,6 +85,11 @@ private:
     Player player;
     QVariant liveSourcesCache;
     FollowedFile nowPlayingFile;
+    // The engine changes about 100 times a second on air; the window is told
+    // at most once per interval, the latest values, the last change always.
+    QTimer notifyInterval;
+    QMetaObject::Connection engineChanges;
+    QVariantList announcedValues;
     // The engine's value as last announced, read on this thread.
     int shownDeadAirSeconds = 0;
 };

@@ -13,6 +13,8 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <thread>
@@ -106,16 +108,49 @@ void TestPlayerModel::rowFollowsTheEngine()
     QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("Off"), 0, 0,
                                              false, false, false}));
 
-    // One notification per change, none of them on the worker's thread.
+    // A burst of changes on the engine's thread: none is announced there; one
+    // notification carries them all.
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-    std::thread worker([&model] {
+    std::thread burst([&model] {
         for (int i = 1; i <= 10; ++i)
             model.engine().setElapsed(i + 3715.9);
     });
-    worker.join();
+    burst.join();
     QCOMPARE(changes.count(), 0);
-    QTRY_COMPARE(changes.count(), 10);
+    QCoreApplication::sendPostedEvents(); // the queued changes, no timer
+    QCOMPARE(changes.count(), 1);
     QCOMPARE(text(model, PlayerModel::PositionRole), QStringLiteral("0000d, 01:02:05"));
+
+    // Changes every 5 ms: at most one notification per 40 ms, and the last
+    // one shows the last change.
+    QElapsedTimer clock;
+    QList<qint64> times;
+    QStringList positions;
+    connect(&model, &QAbstractItemModel::dataChanged, this, [&] {
+        times << clock.nsecsElapsed();
+        positions << text(model, PlayerModel::PositionRole);
+    });
+    std::atomic<bool> done = false;
+    clock.start();
+    std::thread steady([&] {
+        for (int i = 1; i <= 40; ++i) {
+            model.engine().setElapsed(i + 3600.0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        done = true;
+    });
+    QTRY_VERIFY(done);
+    steady.join();
+    QTRY_COMPARE(positions.value(positions.count() - 1), QStringLiteral("0000d, 01:00:40"));
+    QTest::qWait(100);
+    QCOMPARE(positions.last(), QStringLiteral("0000d, 01:00:40"));
+    QVERIFY(times.count() >= 2);
+    for (int i = 1; i < times.count(); ++i)
+        QVERIFY2(times.at(i) - times.at(i - 1) >= 39'000'000, qPrintable(QString::number(times.at(i) - times.at(i - 1))));
+    const int announced = changes.count();
+    model.engine().setElapsed(1.0); // after a quiet interval: at once
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(changes.count(), announced + 1);
 
     // The progress text shows while changing; off the air, also while a
     // playing run waits to reconnect, a title is refused with a report: the

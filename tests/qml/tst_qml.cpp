@@ -5,6 +5,7 @@
 #include "pulseserver.h"
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
+#include "quickrenderer.h"
 
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -58,6 +59,7 @@ public slots:
         QCoreApplication::setApplicationName(QStringLiteral("TavolinEncoder"));
         // The document's window closes in every test; the test runner goes on.
         QGuiApplication::setQuitOnLastWindowClosed(false);
+        chooseQuickRenderer();
         qmlRegisterType<PlayerModel>("com.tavolin", 1, 0, "PlayerModel");
         qmlRegisterType<LogsModel>("com.tavolin", 1, 0, "LogsModel");
         if (!pulse.start() || !icecast.start())
