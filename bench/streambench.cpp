@@ -1,7 +1,8 @@
-// What streaming costs the engine in CPU time and memory, next to the ffmpeg
-// command line doing the same work: the same lavfi sine (or live PulseAudio
-// device), filter graph, MP3 encoder and bit rate, sent to the same private
-// Icecast server on 127.0.0.1.
+// What streaming costs the engine in CPU time, wake-ups and memory, next to
+// the ffmpeg command line doing the same work (the same lavfi sine or live
+// PulseAudio device, filter graph, MP3 encoder and bit rate, sent to the same
+// private Icecast server on 127.0.0.1), and next to LAME alone encoding the
+// same audio minute at the same settings.
 
 #include "engine/icecasturl.h"
 #include "engine/player.h"
@@ -17,11 +18,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
+#include <lame/lame.h>
+
 #include <algorithm>
-#include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <vector>
@@ -58,9 +62,41 @@ struct Result
     bool completed = false;
     int audioSeconds = 0;
     double wallSeconds = 0.0;
-    double cpuSeconds = 0.0;
+    double userSeconds = 0.0;
+    double systemSeconds = 0.0;
+    long voluntarySwitches = 0;
+    long involuntarySwitches = 0;
     long peakKiB = 0;
-    long changes = -1; // dataChanged emissions; none for the command line
+    long changes = -1; // dataChanged notifications the main thread received; engine only
+    qint64 onAirMs = -1; // from play to On Air; engine only
+};
+
+// What the window reads of the Player on each change notification.
+class WindowReader : public QObject
+{
+public:
+    explicit WindowReader(const Player &player)
+        : m_player(player)
+    {
+        connect(&player, &Player::dataChanged, this, &WindowReader::read, Qt::QueuedConnection);
+    }
+
+    long changes = 0;
+    qint64 onAirMs = -1;
+    QElapsedTimer sincePlay;
+
+private:
+    void read()
+    {
+        ++changes;
+        const QVariantList row{m_player.song(),       m_player.errorText(),  m_player.progressText(),
+                               m_player.elapsed(),    m_player.status(),     m_player.leftVolume(),
+                               m_player.rightVolume(), m_player.isPlaying()};
+        if (onAirMs < 0 && row.at(4).toInt() == OnAir)
+            onAirMs = sincePlay.elapsed();
+    }
+
+    const Player &m_player;
 };
 
 Capture sineSource(int seconds, bool paced)
@@ -69,17 +105,25 @@ Capture sineSource(int seconds, bool paced)
     return {QStringLiteral("lavfi"), paced ? sine + QStringLiteral(",arealtime") : sine};
 }
 
-double cpuSeconds(const rusage &usage)
+double seconds(const timeval &time)
 {
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(time.tv_sec) + double(time.tv_usec) / 1e6;
 }
 
-double processCpuSeconds()
+// The CPU time and context switches of usage, less those of before.
+void setUsage(Result &result, const rusage &usage, const rusage &before = rusage{})
+{
+    result.userSeconds = seconds(usage.ru_utime) - seconds(before.ru_utime);
+    result.systemSeconds = seconds(usage.ru_stime) - seconds(before.ru_stime);
+    result.voluntarySwitches = usage.ru_nvcsw - before.ru_nvcsw;
+    result.involuntarySwitches = usage.ru_nivcsw - before.ru_nivcsw;
+}
+
+rusage usageOf(int who)
 {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return cpuSeconds(usage);
+    getrusage(who, &usage);
+    return usage;
 }
 
 // Restarts VmHWM from the current size, so that each run shows its own peak.
@@ -110,21 +154,20 @@ void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString
         std::fprintf(stderr, "%s\n", qUtf8Printable(message));
 }
 
+// The engine driven as the window drives it: every change notification is
+// queued to this thread, which reads what the window shows.
 Result runEngine(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
 {
     Result result{name};
     result.audioSeconds = seconds;
-    std::atomic<long> changes{0};
     resetPeakMemory();
-    const double cpuBefore = processCpuSeconds();
+    const rusage before = usageOf(RUSAGE_SELF);
     QElapsedTimer wall;
     wall.start();
     {
         Player player;
         player.setCaptureBackend({capture.format, QString()});
-        // Emitted with the Player's mutex held, often on the job thread: only counted.
-        QObject::connect(&player, &Player::dataChanged, &player, [&changes] { ++changes; },
-                         Qt::DirectConnection);
+        WindowReader reader(player);
         QEventLoop loop;
         QTimer timeout;
         timeout.setSingleShot(true);
@@ -136,6 +179,7 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const Captur
         QObject::connect(&player, &Player::hasShutdown, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
         timeout.start(seconds * 1000 + timeoutMarginMs);
+        reader.sincePlay.start();
         player.togglePlayPause(settings);
         if (capture.live)
             stop.start(seconds * 1000);
@@ -147,24 +191,75 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const Captur
                          qUtf8Printable(player.errorText()));
             player.shutdown();
         }
+        // The notifications still queued are part of the run's cost.
+        QCoreApplication::processEvents();
+        result.changes = reader.changes;
+        result.onAirMs = reader.onAirMs;
     } // The Player's destructor waits for its job thread.
     result.wallSeconds = double(wall.elapsed()) / 1000.0;
-    result.cpuSeconds = processCpuSeconds() - cpuBefore;
+    setUsage(result, usageOf(RUSAGE_SELF), before);
     result.peakKiB = peakMemoryKiB(QStringLiteral("self"));
-    result.changes = changes;
     return result;
 }
 
-Result runFfmpeg(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
+// LAME alone, through its own library on this thread: the audio of the
+// desktop device (a 440 Hz sine at half scale, 16-bit, 44100 Hz stereo),
+// handed over as the engine's encoder gets it (32-bit planar, frames of 1152
+// samples), with the settings that FFmpeg's libmp3lame encoder gives LAME for
+// 128k (joint stereo, constant bit rate, bit reservoir, no VBR tag). The
+// encoded bytes are counted and dropped.
+Result runLame(const QString &name, int seconds)
 {
-    const QString url =
-        icecastUrl(icecast.sourceUser(), icecast.sourcePassword(), icecast.host(), icecast.port(), name);
-    QList<QByteArray> arguments{"ffmpeg", "-hide_banner", "-nostats", "-nostdin", "-loglevel", "error",
-                                "-f", capture.format.toUtf8(), "-i", capture.source.toUtf8(), "-af", engineGraph,
-                                "-c:a", "libmp3lame", "-b:a", bitrate, "-content_type", "audio/mpeg"};
-    if (capture.live)
-        arguments << "-t" << QByteArray::number(seconds);
-    arguments << "-f" << "mp3" << url.toUtf8();
+    constexpr int frameSize = 1152;
+    Result result{name};
+    result.audioSeconds = seconds;
+    // 440 whole periods a second: one second of samples repeats exactly.
+    std::vector<int> second(sampleRate);
+    for (int i = 0; i < sampleRate; ++i)
+        second[i] = int(std::lround(16383.5 * std::sin(2.0 * M_PI * 440.0 * i / sampleRate))) * 65536;
+    std::vector<int> left(frameSize);
+    std::vector<int> right(frameSize);
+    std::vector<unsigned char> encoded(frameSize * 5 / 4 + 7200);
+    long encodedBytes = 0;
+
+    const rusage before = usageOf(RUSAGE_THREAD);
+    QElapsedTimer wall;
+    wall.start();
+    lame_global_flags *lame = lame_init();
+    lame_set_num_channels(lame, 2);
+    lame_set_mode(lame, JOINT_STEREO);
+    lame_set_in_samplerate(lame, sampleRate);
+    lame_set_out_samplerate(lame, sampleRate);
+    lame_set_VBR(lame, vbr_off);
+    lame_set_brate(lame, 128);
+    lame_set_bWriteVbrTag(lame, 0);
+    lame_set_disable_reservoir(lame, 0);
+    int written = lame_init_params(lame);
+    const long samples = long(seconds) * sampleRate;
+    for (long done = 0; written >= 0 && done < samples; done += frameSize) {
+        const int count = int(std::min<long>(frameSize, samples - done));
+        for (int i = 0; i < count; ++i)
+            left[i] = right[i] = second[(done + i) % sampleRate];
+        written = lame_encode_buffer_int(lame, left.data(), right.data(), count, encoded.data(), int(encoded.size()));
+        encodedBytes += std::max(written, 0);
+    }
+    if (written >= 0)
+        written = lame_encode_flush(lame, encoded.data(), int(encoded.size()));
+    lame_close(lame);
+    result.wallSeconds = double(wall.elapsed()) / 1000.0;
+    setUsage(result, usageOf(RUSAGE_THREAD), before);
+    // Constant 128 kbit/s: within a frame of the audio's length.
+    result.completed = written >= 0 && std::abs(encodedBytes + written - 16000L * seconds) < 1000;
+    if (!result.completed)
+        std::fprintf(stderr, "%s: LAME failed or gave %ld bytes\n", qUtf8Printable(name), encodedBytes);
+    return result;
+}
+
+// Runs the ffmpeg command line with arguments, for seconds of audio.
+Result runFfmpegCommand(const QString &name, QList<QByteArray> arguments, int seconds)
+{
+    arguments = QList<QByteArray>{"ffmpeg", "-hide_banner", "-nostats", "-nostdin", "-loglevel", "error", "-y"}
+        + arguments;
     std::vector<char *> argv;
     for (const QByteArray &argument : arguments)
         argv.push_back(const_cast<char *>(argument.constData()));
@@ -199,38 +294,68 @@ Result runFfmpeg(const QString &name, const IcecastServer &icecast, const Captur
     result.completed = !timedOut && ended == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!result.completed)
         std::fprintf(stderr, "%s: ffmpeg failed or timed out\n", qUtf8Printable(name));
-    result.cpuSeconds = cpuSeconds(usage);
+    setUsage(result, usage);
     return result;
+}
+
+Result runFfmpeg(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
+{
+    const QString url =
+        icecastUrl(icecast.sourceUser(), icecast.sourcePassword(), icecast.host(), icecast.port(), name);
+    QList<QByteArray> arguments{"-f", capture.format.toUtf8(), "-i", capture.source.toUtf8(), "-af", engineGraph,
+                                "-c:a", "libmp3lame", "-b:a", bitrate, "-content_type", "audio/mpeg"};
+    if (capture.live)
+        arguments << "-t" << QByteArray::number(seconds);
+    arguments << "-f" << "mp3" << url.toUtf8();
+    return runFfmpegCommand(name, arguments, seconds);
+}
+
+// LAME through ffmpeg's libmp3lame on a file, start-up included: the same
+// tone (lavfi's sine is at 1/8 of full scale), made into a WAV file
+// beforehand, encoded at the same settings.
+Result runLameOnFile(const QString &name, const QString &folder, int seconds)
+{
+    const QByteArray tone = (folder + QStringLiteral("/tone.wav")).toUtf8();
+    const QByteArray encoded = (folder + QStringLiteral("/tone.mp3")).toUtf8();
+    const QByteArray sine = "sine=frequency=440:sample_rate=44100:duration=" + QByteArray::number(seconds);
+    const Result made = runFfmpegCommand(name, {"-f", "lavfi", "-i", sine, "-af",
+                                                "volume=4,pan=stereo|c0=c0|c1=c0", "-c:a", "pcm_s16le", tone},
+                                         seconds);
+    if (!made.completed)
+        return made;
+    return runFfmpegCommand(name, {"-i", tone, "-c:a", "libmp3lame", "-b:a", bitrate, "-f", "mp3", encoded}, seconds);
 }
 
 double cpuPerAudioMinute(const Result &result)
 {
-    return result.cpuSeconds * 60.0 / result.audioSeconds;
+    return (result.userSeconds + result.systemSeconds) * 60.0 / result.audioSeconds;
 }
 
 void printResult(const Result &result)
 {
-    std::printf("%-16s %7d %8.2f %8.3f %12.3f %9.1f", qUtf8Printable(result.name), result.audioSeconds,
-                result.wallSeconds, result.cpuSeconds, cpuPerAudioMinute(result), double(result.peakKiB) / 1024.0);
+    std::printf("%-16s %7d %8.2f %7.3f %7.3f %12.3f %9.1f %9.1f %9.1f", qUtf8Printable(result.name),
+                result.audioSeconds, result.wallSeconds, result.userSeconds, result.systemSeconds,
+                cpuPerAudioMinute(result), double(result.voluntarySwitches) / result.wallSeconds,
+                double(result.involuntarySwitches) / result.wallSeconds, double(result.peakKiB) / 1024.0);
     if (result.changes >= 0)
-        std::printf(" %10.1f %10.1f", double(result.changes) / result.audioSeconds,
-                    double(result.changes) / result.wallSeconds);
+        std::printf(" %9.1f %8lld", double(result.changes) / result.audioSeconds, result.onAirMs);
     std::printf("%s\n", result.completed ? "" : "  (incomplete)");
 }
 
-void printRatio(const Result &engine, const Result &ffmpeg)
+void printRatio(const Result &engine, const Result &other)
 {
-    std::printf("%s / %s CPU per audio minute: %.2f\n", qUtf8Printable(engine.name), qUtf8Printable(ffmpeg.name),
-                cpuPerAudioMinute(engine) / cpuPerAudioMinute(ffmpeg));
+    std::printf("%s / %s CPU per audio minute: %.2f\n", qUtf8Printable(engine.name), qUtf8Printable(other.name),
+                cpuPerAudioMinute(engine) / cpuPerAudioMinute(other));
 }
 
+// 0 leaves the runs of that kind out.
 bool readSeconds(const QCommandLineParser &parser, const QCommandLineOption &option, int &seconds)
 {
     bool ok = false;
     seconds = parser.value(option).toInt(&ok);
-    if (ok && seconds >= 1 && seconds <= 3600)
+    if (ok && seconds >= 0 && seconds <= 3600)
         return true;
-    std::fprintf(stderr, "--%s takes whole seconds from 1 to 3600\n", qUtf8Printable(option.names().constFirst()));
+    std::fprintf(stderr, "--%s takes whole seconds from 0 to 3600\n", qUtf8Printable(option.names().constFirst()));
     return false;
 }
 
@@ -242,8 +367,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Streams a sine tone, and a live PulseAudio device, through the engine and through the ffmpeg "
-        "command line to a private Icecast server on 127.0.0.1, and prints the CPU time and peak memory "
-        "of each."));
+        "command line to a private Icecast server on 127.0.0.1, encodes as much audio with LAME alone, "
+        "and prints the CPU time, context switches and peak memory of each."));
     parser.addHelpOption();
     const QCommandLineOption unpacedOption(QStringLiteral("unpaced"),
                                            QStringLiteral("Seconds of audio generated as fast as possible (60)."),
@@ -251,10 +376,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption pacedOption(QStringLiteral("paced"),
                                          QStringLiteral("Seconds of audio paced like a capture device (20)."),
                                          QStringLiteral("seconds"), QStringLiteral("20"));
-    const QCommandLineOption liveOption(QStringLiteral("live"),
-                                        QStringLiteral("Seconds of audio from a live PulseAudio device (20)."),
-                                        QStringLiteral("seconds"), QStringLiteral("20"));
-    parser.addOptions({unpacedOption, pacedOption, liveOption});
+    const QCommandLineOption liveOption(
+        QStringLiteral("live"), QStringLiteral("Seconds of audio from a live PulseAudio device, and for LAME alone (60)."),
+        QStringLiteral("seconds"), QStringLiteral("60"));
+    const QCommandLineOption noFfmpegOption(QStringLiteral("no-ffmpeg"),
+                                            QStringLiteral("Leaves out the ffmpeg command line."));
+    parser.addOptions({unpacedOption, pacedOption, liveOption, noFfmpegOption});
     parser.process(app);
     int unpacedSeconds = 0;
     int pacedSeconds = 0;
@@ -262,6 +389,7 @@ int main(int argc, char *argv[])
     if (!readSeconds(parser, unpacedOption, unpacedSeconds) || !readSeconds(parser, pacedOption, pacedSeconds)
         || !readSeconds(parser, liveOption, liveSeconds))
         return 2;
+    const bool withFfmpeg = !parser.isSet(noFfmpegOption);
 
     qInstallMessageHandler(dropDebugMessages);
     // Captures FFmpeg's log as the application does.
@@ -279,27 +407,40 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const Capture unpaced = sineSource(unpacedSeconds, false);
-    const Capture paced = sineSource(pacedSeconds, true);
-    const Capture live{QStringLiteral("pulse"), pulse.desktopSourceName(), true};
-    const Result engineUnpaced = runEngine(QStringLiteral("engine-unpaced"), icecast, unpaced, unpacedSeconds);
-    const Result ffmpegUnpaced = runFfmpeg(QStringLiteral("ffmpeg-unpaced"), icecast, unpaced, unpacedSeconds);
-    const Result enginePaced = runEngine(QStringLiteral("engine-paced"), icecast, paced, pacedSeconds);
-    const Result ffmpegPaced = runFfmpeg(QStringLiteral("ffmpeg-paced"), icecast, paced, pacedSeconds);
-    const Result engineLive = runEngine(QStringLiteral("engine-live"), icecast, live, liveSeconds);
-    const Result ffmpegLive = runFfmpeg(QStringLiteral("ffmpeg-live"), icecast, live, liveSeconds);
+    const QTemporaryDir folder;
+    // Each kind of run in a row, engine first; a ratio per kind.
+    QList<Result> results;
+    QList<QPair<int, int>> ratios;
+    const auto runPair = [&](const QString &kind, const Capture &capture, int seconds) {
+        if (seconds == 0)
+            return;
+        results << runEngine(QStringLiteral("engine-") + kind, icecast, capture, seconds);
+        const int engineIndex = results.size() - 1;
+        if (kind == QStringLiteral("live")) {
+            results << runLame(QStringLiteral("lame-alone"), seconds);
+            ratios.append({engineIndex, results.size() - 1});
+            results << runLameOnFile(QStringLiteral("lame-on-file"), folder.path(), seconds);
+            ratios.append({engineIndex, results.size() - 1});
+        }
+        if (withFfmpeg) {
+            results << runFfmpeg(QStringLiteral("ffmpeg-") + kind, icecast, capture, seconds);
+            ratios.append({engineIndex, results.size() - 1});
+        }
+    };
+    runPair(QStringLiteral("unpaced"), sineSource(unpacedSeconds, false), unpacedSeconds);
+    runPair(QStringLiteral("paced"), sineSource(pacedSeconds, true), pacedSeconds);
+    runPair(QStringLiteral("live"), {QStringLiteral("pulse"), pulse.desktopSourceName(), true}, liveSeconds);
     pulse.stop();
     icecast.stop();
 
-    std::printf("%-16s %7s %8s %8s %12s %9s %10s %10s\n", "run", "audio s", "wall s", "CPU s", "CPU s/aud min",
-                "peak MiB", "chg/aud s", "chg/wall s");
-    for (const Result &result : {engineUnpaced, ffmpegUnpaced, enginePaced, ffmpegPaced, engineLive, ffmpegLive})
+    std::printf("%-16s %7s %8s %7s %7s %12s %9s %9s %9s %9s %8s\n", "run", "audio s", "wall s", "user s", "sys s",
+                "CPU s/aud min", "vol cs/s", "inv cs/s", "peak MiB", "chg/aud s", "on air ms");
+    bool completed = true;
+    for (const Result &result : results) {
         printResult(result);
-    printRatio(engineUnpaced, ffmpegUnpaced);
-    printRatio(enginePaced, ffmpegPaced);
-    printRatio(engineLive, ffmpegLive);
-
-    const bool completed = engineUnpaced.completed && ffmpegUnpaced.completed && enginePaced.completed
-        && ffmpegPaced.completed && engineLive.completed && ffmpegLive.completed;
+        completed = completed && result.completed;
+    }
+    for (const auto &ratio : ratios)
+        printRatio(results.at(ratio.first), results.at(ratio.second));
     return completed ? 0 : 1;
 }

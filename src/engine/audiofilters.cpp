@@ -47,6 +47,10 @@ int buildGraph(PipelineContext &context, AVFilterInOut *&outputs, AVFilterInOut 
     context.filterGraph = avfilter_graph_alloc();
     if (!outputs || !inputs || !context.filterGraph)
         return AVERROR(ENOMEM);
+    // The filters run on the run's thread: astats would hand each frame's
+    // channels to a worker thread, whose wake-ups cost more than the work.
+    // Set before the first filter, which starts the workers.
+    context.filterGraph->nb_threads = 1;
 
     const QString sourceArguments =
         QStringLiteral("time_base=%1/%2:sample_rate=%3:sample_fmt=%4:channel_layout=%5")

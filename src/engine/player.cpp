@@ -6,6 +6,20 @@
 
 #include <climits>
 
+namespace {
+
+// Whether field took a new value.
+template<typename T>
+bool update(T &field, const T &value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
+} // namespace
+
 Player::Player()
     : QObject(nullptr)
 {
@@ -94,22 +108,25 @@ void Player::setProgressText(const QString &value)
 void Player::setElapsed(double seconds)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_elapsed = seconds;
-    emit dataChanged();
+    if (update(m_elapsed, seconds))
+        emit dataChanged();
 }
 
-void Player::setLeftVolume(double level)
+// Every notification wakes the window's thread: the loop publishes what a
+// packet changed at once, and a meter that stays where it was costs nothing.
+void Player::setProgress(std::optional<double> elapsedSeconds, std::optional<double> leftLevel,
+                         std::optional<double> rightLevel)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_leftVolume = meterValue(level);
-    emit dataChanged();
-}
-
-void Player::setRightVolume(double level)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_rightVolume = meterValue(level);
-    emit dataChanged();
+    bool changed = false;
+    if (elapsedSeconds)
+        changed = update(m_elapsed, *elapsedSeconds);
+    if (leftLevel)
+        changed = update(m_leftVolume, meterValue(*leftLevel)) || changed;
+    if (rightLevel)
+        changed = update(m_rightVolume, meterValue(*rightLevel)) || changed;
+    if (changed)
+        emit dataChanged();
 }
 
 void Player::setDeadAirSeconds(int seconds)
@@ -140,6 +157,8 @@ void Player::setReconnecting(const QString &progressText)
 void Player::reportError(const QString &message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_jobThread && QThread::currentThread() == m_jobThread)
+        m_runReported = true;
     m_metadataErrorOnAir = false;
     m_status = Error;
     m_errorText = message;

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QThread;
 
@@ -77,8 +78,10 @@ public:
     void setSong(const QString &value);
     void setProgressText(const QString &value);
     void setElapsed(double seconds);
-    void setLeftVolume(double level);
-    void setRightVolume(double level);
+    // What one capture packet changed: the elapsed time and the meters from
+    // RMS levels in dB, each only when given. One notification for all.
+    void setProgress(std::optional<double> elapsedSeconds, std::optional<double> leftLevel,
+                     std::optional<double> rightLevel);
     void setDeadAirSeconds(int seconds);
     void setOnAir();
     // Off the air until the run has connected again: status Changing with
@@ -100,6 +103,8 @@ public:
 
 signals:
     void hasShutdown();
+    // After every change of the published state; a setter that leaves the
+    // value as it was does not notify.
     void dataChanged();
     // The run is on the air: at its start, and again after each reconnection.
     void wentOnAir();
@@ -153,6 +158,9 @@ private:
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;
+    // Whether the current run has reported an error of its own, told apart
+    // from the main thread's reports (a refused title) by the reporting thread.
+    bool m_runReported = false;
     // std::mutex rather than QMutex: ThreadSanitizer sees its hand-overs, which
     // it cannot in Qt 5's contended QMutex.
     mutable std::mutex m_mutex;

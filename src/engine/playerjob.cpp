@@ -54,6 +54,7 @@ void Player::togglePlayPause(const QVariantMap &settings)
     m_lastJobThread.reset(m_jobThread);
     m_status = Changing;
     m_stopRequested = false;
+    m_runReported = false;
     m_jobThread->start(QThread::InheritPriority);
     lock.unlock();
     emit dataChanged();

@@ -19,6 +19,7 @@ extern "C" {
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -128,23 +129,29 @@ int reconnectWhenDue(PipelineContext &context, Reconnection &reconnection)
     return 0;
 }
 
-// Sets the meters from the RMS levels in dB that astats put on the frame and
-// keeps them in levels; false when the frame carries none. A one-channel
-// source drives both meters alike.
-bool updateMeters(Player &player, const AVFrame *frame, ChannelLevels &levels)
+// What the window is shown of the audio, gathered while a capture packet goes
+// through the graph and published once it has: each notification wakes the
+// window's thread, and the frames of one packet leave the graph at once.
+struct Progress
+{
+    std::optional<double> elapsed;
+    std::optional<double> leftLevel;
+    std::optional<double> rightLevel;
+};
+
+// A one-channel source drives both meters alike; a later frame's level
+// replaces an earlier one's. False when the frame carries no level.
+bool readMeters(Progress &progress, const AVFrame *frame)
 {
     const AVDictionaryEntry *left = av_dict_get(frame->metadata, "lavfi.astats.1.RMS_level", nullptr,
                                                 AV_DICT_IGNORE_SUFFIX);
     const AVDictionaryEntry *right = av_dict_get(frame->metadata, "lavfi.astats.2.RMS_level", nullptr,
                                                  AV_DICT_IGNORE_SUFFIX);
     if (left) {
-        levels.left = std::strtod(left->value, nullptr);
-        levels.right = right ? std::strtod(right->value, nullptr) : levels.left;
-        player.setLeftVolume(levels.left);
-        player.setRightVolume(levels.right);
+        progress.leftLevel = std::strtod(left->value, nullptr);
+        progress.rightLevel = right ? std::strtod(right->value, nullptr) : *progress.leftLevel;
     } else if (right) {
-        levels.right = std::strtod(right->value, nullptr);
-        player.setRightVolume(levels.right);
+        progress.rightLevel = std::strtod(right->value, nullptr);
     }
     return left || right;
 }
@@ -164,6 +171,13 @@ void watchSilence(Player &player, SilenceWatch &watch, const ChannelLevels &leve
         player.setDeadAirSeconds(watch.warningSeconds());
 }
 
+void publish(Player &player, Progress &progress)
+{
+    if (progress.elapsed || progress.leftLevel || progress.rightLevel)
+        player.setProgress(progress.elapsed, progress.leftLevel, progress.rightLevel);
+    progress = Progress();
+}
+
 // Reads, decodes, filters, measures, encodes and sends until a stop has been
 // flushed (0) or something ends the stream (a negative code). While the run
 // waits to connect again it goes on reading and measuring, and drops the audio.
@@ -179,6 +193,7 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
     // jitters or drifts against the system clock must not make them go back,
     // which the muxer would report for every packet.
     int64_t encoderPts = 0;
+    Progress progress;
     ChannelLevels levels;
     SilenceWatch silence(player.silenceSeconds());
 
@@ -200,8 +215,8 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
                 if (firstPacket)
                     startPts = context.packet->pts;
                 else
-                    player.setElapsed(double(timeBase.num) / double(timeBase.den)
-                                      * double(context.packet->pts - startPts));
+                    progress.elapsed = double(timeBase.num) / double(timeBase.den)
+                        * double(context.packet->pts - startPts);
                 result = avcodec_send_packet(context.decoder, context.packet);
                 av_packet_unref(context.packet);
                 if (result < 0)
@@ -248,15 +263,21 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
 
         for (;;) {
             int result = av_buffersink_get_frame(context.sinkFilter, context.filteredFrame);
-            if (result == AVERROR(EAGAIN))
+            if (result == AVERROR(EAGAIN)) {
+                publish(player, progress);
                 break;
+            }
             if (result == AVERROR_EOF) {
                 result = encodeAndWrite(context, nullptr);
                 return result < 0 ? result : 0;
             }
             if (result < 0)
                 return result;
-            const bool measured = updateMeters(player, context.filteredFrame, levels);
+            const bool measured = readMeters(progress, context.filteredFrame);
+            if (measured) {
+                levels.left = progress.leftLevel.value_or(levels.left);
+                levels.right = progress.rightLevel.value_or(levels.right);
+            }
             if (context.outputFormat) {
                 // Only what goes out counts: a wait to reconnect pauses the watch.
                 if (measured)
@@ -305,15 +326,20 @@ int Player::runStream()
         result = pumpAudio(context, reconnection);
     }
 
-    // The end of the device's stream is a normal end. A set-up stage that failed
-    // without a message of its own is still reported, so that a failed start
-    // never shows "Off".
+    // The end of the device's stream is a normal end, and so is a stop that cut
+    // short a set-up waiting on a device that never answered. A set-up stage
+    // that failed without a message of its own is still reported, so that a
+    // failed start never shows "Off"; whatever the main thread reported
+    // meanwhile (a refused title) is not the run's message.
+    const bool runReported = locked(m_runReported);
     const bool endOfStream = pumping && result == AVERROR_EOF;
+    if (!pumping && !runReported && result == AVERROR_EXIT && isStopRequested())
+        result = 0;
     if (result == captureSilentError) {
         reportError(QStringLiteral("No audio from the capture device for 10 s"));
         // From here on it counts as the device's input failing.
         result = AVERROR(EIO);
-    } else if (result < 0 && !endOfStream && (pumping || status() != Error)) {
+    } else if (result < 0 && !endOfStream && (pumping || !runReported)) {
         reportError(QStringLiteral("Error occurred: ") + ffmpegErrorText(result));
     }
     if (result < 0)

@@ -53,6 +53,12 @@ Window {
             property bool playing: isPlaying
             property bool failed: isError
             property bool changing: isChanging
+            // From a tap that stops the run until the row shows it ended: the
+            // engine may end the run before the row says so, and a tap in
+            // between would start a new one.
+            property bool stopping: false
+            onPlayingChanged: if (!playing) stopping = false
+
             // Beside the row: seconds of dead air while the engine warns of it.
             property int deadAirSeconds: playerModel.deadAirSeconds
 
@@ -168,12 +174,15 @@ Window {
                         sourceSize: Qt.size(44, 44)
                         // A run that waits to reconnect is changing but still playing,
                         // and a tap stops it.
-                        opacity: playerView.changing && !playerView.playing ? 0.3 : 1.0
+                        readonly property bool busy: playerView.stopping || playerView.changing && !playerView.playing
+                        opacity: busy ? 0.3 : 1.0
 
                         MouseArea {
                             anchors.fill: parent
-                            onClicked: Library.startPlayer(playerModel, streamSettings, liveSourceSettings,
-                                                           playerView.changing && !playerView.playing)
+                            onClicked: {
+                                if (Library.startPlayer(playerModel, streamSettings, liveSourceSettings, parent.busy))
+                                    playerView.stopping = playerView.playing;
+                            }
                         }
                     }
                 }
@@ -800,6 +809,10 @@ Window {
                 width: 800
                 height: 800
 
+                // Every opening shows the stored values: a close other than
+                // Save (Cancel, Escape, the window's close button) drops the edits.
+                onVisibleChanged: if (visible) reset()
+
                 function reset() {
                     streamSettingsName.text = streamSettings.name;
                     streamSettingsDescription.text = streamSettings.description;
@@ -823,10 +836,9 @@ Window {
                     streamSettings.genre = streamSettingsGenre.text.trim();
                     streamSettings.url = streamSettingsUrl.text.trim();
                     streamSettings.hostname = streamSettingsHostname.text.trim();
-                    // An empty field parses to no number: the stored port stays.
-                    var port = parseInt(streamSettingsPort.text, 10);
-                    if (!isNaN(port))
-                        streamSettings.port = port;
+                    // An empty field, or a number that is no port, keeps the stored port.
+                    if (streamSettingsPort.acceptableInput)
+                        streamSettings.port = parseInt(streamSettingsPort.text, 10);
                     var mount = streamSettingsMount.text.trim();
                     streamSettings.mount = mount.charAt(0) === "/" ? mount.substring(1) : mount;
                     streamSettings.user = streamSettingsUser.text.trim();
@@ -980,7 +992,7 @@ Window {
                                             width: 70
                                             placeholderText: ""
                                             selectByMouse: true
-                                            validator: IntValidator { bottom: 0 }
+                                            validator: IntValidator { bottom: 1; top: 65535 }
                                             text: streamSettings.port.toString(10)
                                         }
                                     }

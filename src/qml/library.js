@@ -1,12 +1,13 @@
 .pragma library
 
-// Starts or stops streaming with the stored settings. The caller passes the
-// player row's isChanging: while a run is being set up or torn down a second
-// tap would only queue a stop or start the engine cannot act on yet.
-function startPlayer(playerModel, streamSettings, liveSourceSettings, isChanging) {
-    if (isChanging)
-        return;
+// Starts or stops streaming with the stored settings; whether it did. The
+// caller passes busy while a run is being set up or stopped: a tap then would
+// only queue a stop the engine cannot act on yet, or start a new run.
+function startPlayer(playerModel, streamSettings, liveSourceSettings, busy) {
+    if (busy)
+        return false;
     playerModel.togglePlayPause(settingsMap(streamSettings, liveSourceSettings));
+    return true;
 }
 
 // The engine gets plain values, never the live settings objects.

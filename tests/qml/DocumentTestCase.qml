@@ -6,10 +6,6 @@ TestCase {
     when: windowShown
 
     property var window: null
-    readonly property var streamKeys: ["name", "description", "genre", "url", "hostname", "port", "mount", "user",
-                                       "password", "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate",
-                                       "bitrateIndex", "samplerate", "samplerateIndex", "certificateFile", "reconnect",
-                                       "silenceSeconds"]
 
     function init() {
         testEnvironment.clearSettings();

@@ -12,6 +12,7 @@
 #include <QQmlEngine>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 #include <QtQuickTest>
 
@@ -39,6 +40,16 @@ public:
     }
 
     Q_INVOKABLE void clearSettings() { QSettings().clear(); }
+
+    // Waits, without handling a single event, until the engine behind the
+    // model has ended its run: the window has not heard of the end yet.
+    Q_INVOKABLE bool waitForRunEnd(QObject *model) const
+    {
+        Player &player = qobject_cast<PlayerModel *>(model)->engine();
+        for (int i = 0; i < 200 && player.isPlaying(); ++i)
+            QThread::msleep(50);
+        return !player.isPlaying();
+    }
 
     // The settings store's top level as the application sees it.
     Q_INVOKABLE QVariantMap storedSettings() const

@@ -30,6 +30,9 @@ DocumentTestCase {
             { tag: "mount blanks then slash", field: "streamSettingsMount", text: "  /radio ", key: "mount", stored: "radio" },
             { tag: "port", field: "streamSettingsPort", text: "8443", key: "port", stored: 8443 },
             { tag: "empty port keeps stored", field: "streamSettingsPort", text: "", key: "port", stored: 8123 },
+            { tag: "port 0 keeps stored", field: "streamSettingsPort", text: "0", key: "port", stored: 8123 },
+            { tag: "port 70000 keeps stored", field: "streamSettingsPort", text: "70000", key: "port", stored: 8123 },
+            { tag: "port 65535", field: "streamSettingsPort", text: "65535", key: "port", stored: 65535 },
             { tag: "320k", box: "streamSettingsBitrate", index: 17, key: "bitrate", stored: "320k" },
             { tag: "48000", box: "streamSettingsSamplerate", index: 5, key: "samplerate", stored: 48000 }
         ];
@@ -53,15 +56,25 @@ DocumentTestCase {
             compare(child(data.field).text, String(data.stored));
     }
 
-    // On a fresh store: the defaults stay, and the fields show them again.
-    function test_cancelRestores() {
+    // On a fresh store, closed other than by Save (Escape and the window's
+    // close button reject it): the defaults stay, and the next opening shows them.
+    function test_closeRestores_data() {
+        return [ { tag: "Cancel", cancel: true }, { tag: "rejected", cancel: false } ];
+    }
+
+    function test_closeRestores(data) {
         openDocument();
-        openDialog("editStream", "streamButtons");
+        var dialog = openDialog("editStream", "streamButtons");
         var stream = child("streamSettings");
         child("streamSettingsName").text = "Edited";
         child("streamSettingsPort").text = "1234";
         child("streamSettingsBitrate").currentIndex = 17;
-        press(DialogButtonBox.Cancel);
+        if (data.cancel)
+            press(DialogButtonBox.Cancel);
+        else
+            dialog.reject();
+        tryCompare(dialog, "visible", false);
+        openDialog("editStream", "streamButtons");
 
         compare([stream.name, stream.port, stream.bitrate, stream.bitrateIndex], ["", 8000, "128k", 12]);
         compare(child("streamSettingsName").text, "");

@@ -57,22 +57,29 @@ public:
     void setSourcePassword(const QString &password) { m_sourcePassword = password; }
     // Before start(): serve HTTPS with this certificate. The server's own
     // queries below trust it alone, for its host name.
-    void setTlsCertificate(const TestCertificate &certificate);
+    void setTlsCertificate(const TestCertificate &certificate)
+    {
+        m_tls = true;
+        m_tlsCertificateFile = certificate.serverFile();
+        m_authorities = QSslCertificate::fromPath(certificate.certificateFile());
+    }
 
     // Writes the configuration, starts the server and waits until it answers.
     bool start();
-    void stop();
+    void stop() { m_process.stop(); }
     QString errorString() const { return m_process.errorString(); }
 
     // The entry of status-json.xsl for a live mount ("/live"); empty when not listed.
     QJsonObject mountStatus(const QString &mount) const;
     // Waits up to timeoutMs until the mount is listed, or with listed false
     // until it is gone (a server frees a mount a moment after its source left).
-    bool waitForMount(const QString &mount, bool listed, int timeoutMs = 10000) const;
+    bool waitForMount(const QString &mount, bool listed, int timeoutMs = 10000) const
+    {
+        return waitUntil(timeoutMs, [&] { return mountStatus(mount).isEmpty() != listed; });
+    }
     // What a listener of the mount receives in durationMs, read by ffprobe
     // and decoded by ffmpeg.
     ListenerRecording recordListener(const QString &mount, int durationMs) const;
-    // The stream entry alone.
     QJsonObject probeListener(const QString &mount, int durationMs) const
     {
         return recordListener(mount, durationMs).stream;

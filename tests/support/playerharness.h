@@ -42,12 +42,15 @@ QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
 // Of the tone, "<toneFrequency> Hz at about <levelDb> dB" when nearly all the
 // power of a second of its audio lies at that frequency and its RMS level is
 // within 1.5 dB of levelDb; else what was heard.
-QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency, double levelDb);
+// Without a toneFrequency the tone is not looked at.
+QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency = 0,
+                         double levelDb = 0.0);
 // What listenerView gives for a stream of streamSettings() with that tone.
-QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb);
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency = 0, double levelDb = 0.0);
 
 // What the window would see of a Player: every distinct status and progress
-// text, read after each queued change notification, and the runs that ended.
+// text, read after each queued change notification, the notifications, and
+// the runs that ended.
 class PlayerRecorder : public QObject
 {
 public:
@@ -55,6 +58,7 @@ public:
 
     QList<int> statuses;
     QStringList progressTexts;
+    int notifications = 0;
     int runsEnded = 0;
 
 private:

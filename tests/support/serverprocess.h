@@ -30,7 +30,7 @@ class ServerProcess
 {
 public:
     ServerProcess() = default;
-    ~ServerProcess();
+    ~ServerProcess() { stop(); }
 
     ServerProcess(const ServerProcess &) = delete;
     ServerProcess &operator=(const ServerProcess &) = delete;
@@ -44,7 +44,7 @@ public:
                const std::function<bool()> &answers,
                const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     void stop();
-    bool isRunning() const;
+    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
     QString errorString() const { return m_errorString; }
 
 private:
