@@ -155,8 +155,10 @@ void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString
 }
 
 // The engine driven as the window drives it: every change notification is
-// queued to this thread, which reads what the window shows.
-Result runEngine(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds)
+// queued to this thread, which reads what the window shows. recordFolder:
+// where the engine records its runs; empty, it does not record.
+Result runEngine(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds,
+                 const QString &recordFolder)
 {
     Result result{name};
     result.audioSeconds = seconds;
@@ -172,7 +174,9 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const Captur
         QTimer timeout;
         timeout.setSingleShot(true);
         const QVariantMap settings =
-            streamSettings(icecast, capture.source, name, sampleRate, QString::fromLatin1(bitrate));
+            withStream(streamSettings(icecast, capture.source, name, sampleRate, QString::fromLatin1(bitrate)),
+                       {{QStringLiteral("record"), !recordFolder.isEmpty()},
+                        {QStringLiteral("recordFolder"), recordFolder}});
         QTimer stop;
         stop.setSingleShot(true);
         QObject::connect(&stop, &QTimer::timeout, &player, [&] { player.togglePlayPause(settings); });
@@ -381,7 +385,9 @@ int main(int argc, char *argv[])
         QStringLiteral("seconds"), QStringLiteral("60"));
     const QCommandLineOption noFfmpegOption(QStringLiteral("no-ffmpeg"),
                                             QStringLiteral("Leaves out the ffmpeg command line."));
-    parser.addOptions({unpacedOption, pacedOption, liveOption, noFfmpegOption});
+    const QCommandLineOption recordOption(
+        QStringLiteral("record"), QStringLiteral("The engine also records each run to a file in a temporary folder."));
+    parser.addOptions({unpacedOption, pacedOption, liveOption, noFfmpegOption, recordOption});
     parser.process(app);
     int unpacedSeconds = 0;
     int pacedSeconds = 0;
@@ -414,7 +420,8 @@ int main(int argc, char *argv[])
     const auto runPair = [&](const QString &kind, const Capture &capture, int seconds) {
         if (seconds == 0)
             return;
-        results << runEngine(QStringLiteral("engine-") + kind, icecast, capture, seconds);
+        results << runEngine(QStringLiteral("engine-") + kind, icecast, capture, seconds,
+                             parser.isSet(recordOption) ? folder.path() : QString());
         const int engineIndex = results.size() - 1;
         if (kind == QStringLiteral("live")) {
             results << runLame(QStringLiteral("lame-alone"), seconds);

@@ -36,10 +36,49 @@ private slots:
     void streamsAtStartAndClosesOnSignal_data();
     void streamsAtStartAndClosesOnSignal();
 
+    void aRecordingSurvivesAKill();
+
 private:
+    // Stores settings that start the stream to mount at start, plus extra lines.
+    bool storeSettings(const QString &configHome, const QString &mount, const QString &extra = QString()) const;
+    // Starts the program with its settings in configHome, offscreen, on the
+    // renderer it chooses itself unless OpenGL is asked for.
+    void launch(QProcess &application, const QString &configHome, const QString &runtimeDir,
+                bool openGLAsked = false) const;
+
     IcecastServer icecast;
     PulseServer pulse;
 };
+
+bool TestApplication::storeSettings(const QString &configHome, const QString &mount, const QString &extra) const
+{
+    QFile settings(configHome + QStringLiteral("/Tavolin/TavolinEncoder.conf"));
+    if (!QDir(configHome).mkpath(QStringLiteral("Tavolin")) || !settings.open(QIODevice::WriteOnly))
+        return false;
+    settings.write(QStringLiteral("[General]\nstartStreamOnAppStart=true\nhostname=%1\nport=%2\nmount=%3\n"
+                                  "user=%4\npassword=%5\ndeviceIndex=%6\ndeviceName=Monitor of Null Output\n")
+                       .arg(icecast.host(), QString::number(icecast.port()), mount, icecast.sourceUser(),
+                            icecast.sourcePassword(), pulse.desktopSourceName())
+                       .toUtf8()
+                   + extra.toUtf8());
+    return true;
+}
+
+void TestApplication::launch(QProcess &application, const QString &configHome, const QString &runtimeDir,
+                             bool openGLAsked) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QUICK_BACKEND"));
+    if (openGLAsked)
+        environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QString());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+    application.setProcessEnvironment(environment);
+    application.setProcessChannelMode(QProcess::MergedChannels);
+    application.start(QStringLiteral(TAVOLIN_EXECUTABLE), QStringList());
+}
 
 void TestApplication::initTestCase()
 {
@@ -95,31 +134,13 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
         QVERIFY(writeFile(nowPlaying, "First - Title\n"));
     QFile settings(configHome.path() + QStringLiteral("/Tavolin/TavolinEncoder.conf"));
     if (!mount.isEmpty()) {
-        QVERIFY(QDir(configHome.path()).mkpath(QStringLiteral("Tavolin")));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(QStringLiteral("[General]\nstartStreamOnAppStart=true\nhostname=%1\nport=%2\nmount=%3\n"
-                                      "user=%4\npassword=%5\ndeviceIndex=%6\ndeviceName=Monitor of Null Output\n"
-                                      "metadataFile=%7\n")
-                           .arg(icecast.host(), QString::number(icecast.port()), mount, icecast.sourceUser(),
-                                icecast.sourcePassword(), pulse.desktopSourceName(),
-                                titleFile == NoTitleFile ? QString() : nowPlaying)
-                           .toUtf8());
-        settings.close();
+        QVERIFY(storeSettings(configHome.path(), mount,
+                              QStringLiteral("metadataFile=%1\n").arg(titleFile == NoTitleFile ? QString() : nowPlaying)));
         QCOMPARE(::chmod(QFile::encodeName(settings.fileName()).constData(), mode_t(settingsMode)), 0);
     }
 
     QProcess application;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.remove(QStringLiteral("DISPLAY"));
-    environment.remove(QStringLiteral("QT_QUICK_BACKEND"));
-    if (openGLAsked)
-        environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QString());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
-    application.setProcessEnvironment(environment);
-    application.setProcessChannelMode(QProcess::MergedChannels);
-    application.start(QStringLiteral(TAVOLIN_EXECUTABLE), QStringList());
+    launch(application, configHome.path(), runtimeDir.path(), openGLAsked);
     QVERIFY2(application.waitForStarted(5000), qPrintable(application.errorString()));
 
     const QString mountPath = QLatin1Char('/') + mount;
@@ -173,6 +194,35 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     QVERIFY(settings.open(QIODevice::ReadOnly));
     const QByteArray content = settings.readAll();
     QVERIFY2(content.contains("samplerate=44100"), content.constData()); // the window wrote its defaults
+}
+
+void TestApplication::aRecordingSurvivesAKill()
+{
+    QTemporaryDir configHome;
+    QTemporaryDir runtimeDir;
+    QTemporaryDir recordings;
+    QVERIFY(storeSettings(configHome.path(), QStringLiteral("live-kill"),
+                          QStringLiteral("record=true\nrecordFolder=%1\n").arg(recordings.path())));
+    QProcess application;
+    launch(application, configHome.path(), runtimeDir.path());
+    QVERIFY2(icecast.waitForMount(QStringLiteral("/live-kill"), true), application.readAll().constData());
+    // Three seconds at 128 kbit/s.
+    QFileInfo recording;
+    QVERIFY(waitUntil(20000, [&] {
+        const QFileInfoList files = QDir(recordings.path()).entryInfoList(QDir::Files);
+        recording = files.value(0);
+        return files.size() == 1 && recording.size() > 3 * 16000;
+    }));
+
+    QCOMPARE(::kill(static_cast<pid_t>(application.processId()), SIGKILL), 0);
+    QVERIFY(application.waitForFinished(10000));
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+                                            recording.filePath(), QStringLiteral("-f"), QStringLiteral("null"),
+                                            QStringLiteral("-")});
+    QVERIFY(ffmpeg.waitForFinished(30000));
+    QCOMPARE(ffmpeg.exitCode(), 0);
+    QCOMPARE(ffmpeg.readAllStandardError(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestApplication)

@@ -42,7 +42,8 @@ int openStream(PipelineContext &context)
     return result;
 }
 
-// Closes the connection and frees the output, keeping the encoder.
+} // namespace
+
 void closeConnection(PipelineContext &context)
 {
     if (context.outputFormat) {
@@ -52,7 +53,10 @@ void closeConnection(PipelineContext &context)
     }
 }
 
-} // namespace
+bool isRecording(const PipelineContext &context)
+{
+    return context.recorder && context.recorder->isRecording();
+}
 
 int openEncoder(PipelineContext &context)
 {
@@ -123,17 +127,25 @@ int encodeAndWrite(PipelineContext &context, AVFrame *frame)
         return result;
     }
     AVPacket *packet = context.packet;
-    const AVRational streamTimeBase = context.outputFormat->streams[0]->time_base;
     for (;;) {
         result = avcodec_receive_packet(context.encoder, packet);
         if (result == AVERROR(EAGAIN))
             return result;
         if (result == AVERROR_EOF)
-            return av_interleaved_write_frame(context.outputFormat, nullptr);
+            return context.outputFormat ? av_interleaved_write_frame(context.outputFormat, nullptr) : 0;
         if (result < 0) {
             player.reportError(withFFmpegError(QStringLiteral("Could not encode frame "), result));
             return result;
         }
+        // Recorded first: the muxer takes the packet's data. Without a
+        // connection the packet is only recorded.
+        if (isRecording(context))
+            context.recorder->write(packet);
+        if (!context.outputFormat) {
+            av_packet_unref(packet);
+            continue;
+        }
+        const AVRational streamTimeBase = context.outputFormat->streams[0]->time_base;
         packet->stream_index = context.outputStreamIndex;
         av_packet_rescale_ts(packet, context.encoder->time_base, streamTimeBase);
         result = av_interleaved_write_frame(context.outputFormat, packet);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capturereader.h"
+#include "recorder.h"
 
 #include <QString>
 
@@ -41,6 +42,9 @@ struct PipelineContext
     AVPacket *packet = nullptr;
     AVFrame *decodedFrame = nullptr;
     AVFrame *filteredFrame = nullptr;
+    // The run's local recording, when the user wants one; it gets every
+    // packet the encoder makes, also while the server connection is down.
+    std::unique_ptr<Recorder> recorder;
     int inputStreamIndex = 0;
     int outputStreamIndex = 0;
     // The user's choice: a connection that fails in a way that may pass is
@@ -71,6 +75,10 @@ int encodeAndWrite(PipelineContext &context, AVFrame *frame);
 
 // Frees the encoder, closes the server connection and frees the output.
 void closeOutput(PipelineContext &context);
+// Closes the server connection and frees the output, keeping the encoder.
+void closeConnection(PipelineContext &context);
+// Whether the run's packets go to a recording that is still going.
+bool isRecording(const PipelineContext &context);
 
 // Reports a failed connection through the Player, unless the run will
 // connect again (then it only sets passingFailure) or a stop cut a try short.

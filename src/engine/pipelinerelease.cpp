@@ -17,6 +17,7 @@ void releasePipeline(PipelineContext &context)
     context.inputFormat = nullptr;
     av_dict_free(&context.inputMetadata);
     context.capture.reset();
+    context.recorder.reset();
     closeOutput(context);
     av_frame_free(&context.decodedFrame);
     av_frame_free(&context.filteredFrame);

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <climits>
+#include <utility>
 
 namespace {
 
@@ -66,6 +67,9 @@ QString Player::url() const { return locked(m_url); }
 QString Player::certificateFile() const { return locked(m_certificateFile); }
 bool Player::reconnects() const { return locked(m_reconnects); }
 int Player::silenceSeconds() const { return locked(m_silenceSeconds); }
+bool Player::records() const { return locked(m_records); }
+QString Player::recordFolder() const { return locked(m_recordFolder); }
+QString Player::recordingProblem() const { return locked(m_recordingProblem); }
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
@@ -91,6 +95,8 @@ void Player::setSong(const QString &value)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_song = value;
+    if (m_jobThread && m_records)
+        m_titlesToRecord.append(value);
     if (m_status == Error && m_metadataErrorOnAir && m_playing && !m_stopRequested) {
         m_status = OnAir;
         m_errorText = QString();
@@ -176,6 +182,20 @@ void Player::reportMetadataError(const QString &message)
     emit dataChanged();
 }
 
+void Player::reportRecordingStopped(const QString &reason)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_recordingProblem = QStringLiteral("Recording stopped: ") + reason;
+    LogsModel::log(m_recordingProblem);
+    emit recordingProblemChanged();
+}
+
+QStringList Player::takeTitlesToRecord()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::exchange(m_titlesToRecord, QStringList());
+}
+
 void Player::requestStop()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -213,9 +233,9 @@ void Player::endRun()
 }
 
 // Called with the mutex held, before the job thread exists. No defaults and no
-// validation: the window sends complete settings. Only "reconnect" and
-// "silenceSeconds" may be absent, from maps made before they existed, and are
-// then off.
+// validation: the window sends complete settings. Only "reconnect",
+// "silenceSeconds" and "record" may be absent, from maps made before they
+// existed, and are then off.
 void Player::applySettings(const QVariantMap &settings)
 {
     const QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
@@ -239,6 +259,9 @@ void Player::applySettings(const QVariantMap &settings)
     m_certificateFile = stream.value(QStringLiteral("certificateFile")).toString();
     m_reconnects = stream.value(QStringLiteral("reconnect")).toBool();
     m_silenceSeconds = stream.value(QStringLiteral("silenceSeconds")).toInt();
+    m_records = stream.value(QStringLiteral("record")).toBool();
+    m_recordFolder = stream.value(QStringLiteral("recordFolder")).toString();
+    m_titlesToRecord.clear();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
     m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();
 }

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <memory>
@@ -67,6 +68,11 @@ public:
     bool reconnects() const;
     // Seconds of silence on the input after which the run warns; 0: never.
     int silenceSeconds() const;
+    // Whether a run records itself to a file, and in which folder.
+    bool records() const;
+    QString recordFolder() const;
+    // Why the latest run's recording stopped early; empty while it goes well.
+    QString recordingProblem() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
@@ -88,6 +94,11 @@ public:
     // progressText, and still playing, so that a tap stops the run.
     void setReconnecting(const QString &progressText);
     void reportError(const QString &message);
+    // The recording ends; the run goes on.
+    void reportRecordingStopped(const QString &reason);
+    // The titles that the server took since the last call, for the run's
+    // recording. setSong gathers them while a recording run is active.
+    QStringList takeTitlesToRecord();
     // A failed title update: reported like any error, but the run goes on, and
     // stays on the air for the next update if it was on the air.
     void reportMetadataError(const QString &message);
@@ -106,6 +117,8 @@ signals:
     // After every change of the published state; a setter that leaves the
     // value as it was does not notify.
     void dataChanged();
+    // Emitted with the mutex held, like dataChanged.
+    void recordingProblemChanged();
     // The run is on the air: at its start, and again after each reconnection.
     void wentOnAir();
 
@@ -155,6 +168,10 @@ private:
     QString m_certificateFile;
     bool m_reconnects = false;
     int m_silenceSeconds = 0;
+    bool m_records = false;
+    QString m_recordFolder;
+    QStringList m_titlesToRecord;
+    QString m_recordingProblem;
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;

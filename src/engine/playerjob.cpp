@@ -50,6 +50,9 @@ void Player::togglePlayPause(const QVariantMap &settings)
     lock.lock();
 
     applySettings(settings);
+    // A warning about the last run's recording is no longer news.
+    const bool hadRecordingProblem = !m_recordingProblem.isEmpty();
+    m_recordingProblem.clear();
     m_jobThread = QThread::create([this] { runStream(); });
     m_lastJobThread.reset(m_jobThread);
     m_status = Changing;
@@ -58,6 +61,8 @@ void Player::togglePlayPause(const QVariantMap &settings)
     m_jobThread->start(QThread::InheritPriority);
     lock.unlock();
     emit dataChanged();
+    if (hadRecordingProblem)
+        emit recordingProblemChanged();
 }
 
 void Player::shutdown()

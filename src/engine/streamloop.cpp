@@ -84,10 +84,14 @@ void showWait(Player &player, Reconnection &reconnection)
 }
 
 // The connection failed in a way that may pass: the encoder goes with it, as
-// the next connection starts a new stream, and the first try is a second away.
+// the next connection starts a new stream, unless it goes on encoding for the
+// recording; the first try is a second away.
 void loseConnection(PipelineContext &context, Reconnection &reconnection)
 {
-    closeOutput(context);
+    if (isRecording(context))
+        closeConnection(context);
+    else
+        closeOutput(context);
     LogsModel::log(withFFmpegError(reconnection.cause + QLatin1Char(' '), context.passingFailure));
     context.passingFailure = 0;
     reconnection.wait.start();
@@ -226,19 +230,20 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
                 av_packet_unref(context.packet);
             }
             if (player.isStopRequested()) {
-                // Without a connection there is nothing to drain into.
-                if (!context.outputFormat)
+                // Without a connection or a recording there is nothing to drain into.
+                if (!context.outputFormat && !isRecording(context))
                     return 0;
                 result = avcodec_send_packet(context.decoder, nullptr);
                 if (result < 0)
                     return result;
                 flushing = true;
             } else if (!context.outputFormat) {
+                // A new encoder starts at 0; one kept for the recording goes on.
+                if (!context.encoder)
+                    encoderPts = 0;
                 result = reconnectWhenDue(context, reconnection);
                 if (result < 0)
                     return result;
-                // A new stream starts at 0.
-                encoderPts = 0;
             }
         }
 
@@ -278,10 +283,10 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
                 levels.left = progress.leftLevel.value_or(levels.left);
                 levels.right = progress.rightLevel.value_or(levels.right);
             }
-            if (context.outputFormat) {
-                // Only what goes out counts: a wait to reconnect pauses the watch.
-                if (measured)
-                    watchSilence(player, silence, levels, context.filteredFrame);
+            // Only what goes on air counts: a wait to reconnect pauses the watch.
+            if (measured && context.outputFormat)
+                watchSilence(player, silence, levels, context.filteredFrame);
+            if (context.outputFormat || isRecording(context)) {
                 context.filteredFrame->pts = encoderPts;
                 encoderPts += context.filteredFrame->nb_samples;
                 result = encodeAndWrite(context, context.filteredFrame);
@@ -305,6 +310,8 @@ int Player::runStream()
     setOutputUrl(icecastUrl(user(), password(), hostname(), port(), mount()));
     Reconnection reconnection;
     reconnection.cause = QStringLiteral("Could not connect");
+    if (records())
+        context.recorder = std::make_unique<Recorder>(*this);
 
     int result = 0;
     bool pumping = false;
@@ -344,6 +351,8 @@ int Player::runStream()
     }
     if (result < 0)
         LogsModel::log(QStringLiteral("Streaming stopped: ") + ffmpegErrorText(result));
+    if (context.recorder)
+        context.recorder->finish();
     releasePipeline(context);
     endRun();
     return endOfStream ? 0 : result;

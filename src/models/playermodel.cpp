@@ -1,5 +1,7 @@
 #include "playermodel.h"
 
+#include "engine/recorder.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -7,6 +9,8 @@ PlayerModel::PlayerModel()
     : QAbstractListModel(nullptr)
 {
     listenToEngine();
+    connect(&player, &Player::recordingProblemChanged, this, &PlayerModel::recordingProblemChanged,
+            Qt::QueuedConnection);
     connect(&nowPlayingFile, &FollowedFile::changed, this, &PlayerModel::onMetadataFileChange);
     connect(&nowPlayingFile, &FollowedFile::existsChanged, this, &PlayerModel::metadataFileChanged);
     connect(&player, &Player::wentOnAir, this, &PlayerModel::sendMetadataFileOnAir, Qt::QueuedConnection);
@@ -172,4 +176,9 @@ QVariant PlayerModel::liveSources()
 void PlayerModel::shutdown()
 {
     player.shutdown();
+}
+
+QString PlayerModel::defaultRecordFolder() const
+{
+    return defaultRecordingFolder();
 }

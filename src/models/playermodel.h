@@ -14,6 +14,9 @@ class QNetworkReply;
 class PlayerModel : public QAbstractListModel
 {
     Q_OBJECT
+    // Why the run's recording stopped early, for a warning in the window;
+    // empty while it goes well and from the next start on.
+    Q_PROPERTY(QString recordingProblem READ recordingProblem NOTIFY recordingProblemChanged)
     // The now-playing file followed (a local path; empty when none), and
     // whether it is there at present.
     Q_PROPERTY(QString metadataFile READ metadataFile NOTIFY metadataFileChanged)
@@ -45,6 +48,8 @@ public:
     static QString statusText(int status);
     static QString elapsedText(double seconds);
 
+    QString recordingProblem() const { return player.recordingProblem(); }
+
     // The engine behind the model, for tests and benchmarks.
     Player &engine() { return player; }
 
@@ -70,6 +75,11 @@ public:
     Q_INVOKABLE void togglePlayPause(QVariantMap settings);
     Q_INVOKABLE QVariant liveSources();
     Q_INVOKABLE void shutdown();
+    // Where recordings go until the user chooses a folder.
+    Q_INVOKABLE QString defaultRecordFolder() const;
+
+signals:
+    void recordingProblemChanged();
 
 private:
     QString positionText() const;

@@ -250,6 +250,20 @@ Window {
                             width: playerView.failed || playerView.changing ? 200 : 150
                         }
                     }
+
+                    // The stream goes on; the broadcaster must still learn that
+                    // the show is no longer kept. The log has the whole line.
+                    Text {
+                        objectName: "recordingProblemText"
+                        anchors.bottom: parent.bottom
+                        anchors.bottomMargin: 6
+                        width: parent.width - 10
+                        visible: text !== ""
+                        text: playerModel.recordingProblem
+                        color: "#FFB000"
+                        elide: Text.ElideRight
+                        font.pixelSize: 12
+                    }
                 }
 
                 Rectangle {
@@ -664,6 +678,50 @@ Window {
                             onCheckedChanged: streamSettings.reconnect = checked
                         }
 
+                        CheckBox {
+                            id: recordBox
+                            objectName: "recordBox"
+                            text: qsTr("Record each broadcast to a file")
+                            checked: streamSettings.record
+                            background: Item {}
+                            contentItem: Text {
+                                text: recordBox.text
+                                font: recordBox.font
+                                color: "#FFFFFF"
+                                verticalAlignment: Text.AlignVCenter
+                                leftPadding: recordBox.indicator.width + recordBox.spacing
+                            }
+
+                            onCheckedChanged: streamSettings.record = checked
+                        }
+
+                        Column {
+                            spacing: 4
+
+                            Label {
+                                text: "Recordings folder"
+                                font.bold: true
+                                color: "#FFFFFF"
+                            }
+
+                            Row {
+                                spacing: 16
+
+                                Button {
+                                    objectName: "chooseRecordFolderButton"
+                                    text: "Choose..."
+                                    onClicked: root_window.openDialog(recordFolderDialogLoader)
+                                }
+
+                                Text {
+                                    objectName: "recordFolderText"
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    text: streamSettings.recordFolder
+                                    color: "#FFFFFF"
+                                }
+                            }
+                        }
+
                         Column {
                             spacing: 4
 
@@ -766,6 +824,8 @@ Window {
         // Here rather than with the start-up choices: the engine gets it in
         // the stream's settings.
         property bool reconnect: false
+        property bool record: false
+        property string recordFolder: playerModel.defaultRecordFolder()
         // Seconds of silence on the input before the window warns; 0: never.
         property int silenceSeconds: 30
     }
@@ -1238,6 +1298,22 @@ Window {
                 selectExisting: true
 
                 onAccepted: root_window.chooseMetadataFile(fileUrls[0].toString())
+            }
+        }
+    }
+
+    Loader {
+        id: recordFolderDialogLoader
+        objectName: "recordFolderDialogLoader"
+        active: false
+        sourceComponent: Component {
+            FileDialog {
+                objectName: "recordFolderDialog"
+                title: "Please choose a folder for the recordings"
+                folder: shortcuts.music
+                selectFolder: true
+
+                onAccepted: streamSettings.recordFolder = Library.localPath(fileUrl)
             }
         }
     }

@@ -9,6 +9,7 @@
 
 #include <QGuiApplication>
 #include <QQmlContext>
+#include <QDir>
 #include <QQmlEngine>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@ class Setup : public QObject
     Q_OBJECT
     Q_PROPERTY(QUrl documentUrl READ documentUrl CONSTANT)
     Q_PROPERTY(QVariantMap server READ server CONSTANT)
+    Q_PROPERTY(QString recordingsFolder READ recordingsFolder CONSTANT)
 
 public:
     // Before the application exists, so nothing reads the user's own settings.
@@ -37,6 +39,12 @@ public:
                 {QStringLiteral("user"), icecast.sourceUser()},
                 {QStringLiteral("password"), icecast.sourcePassword()},
                 {QStringLiteral("source"), pulse.sourceName()}};
+    }
+
+    QString recordingsFolder() const { return recordings.path(); }
+    Q_INVOKABLE QStringList recordingFiles() const
+    {
+        return QDir(recordings.path()).entryList({QStringLiteral("*.mp3")}, QDir::Files);
     }
 
     Q_INVOKABLE void clearSettings() { QSettings().clear(); }
@@ -85,6 +93,7 @@ public slots:
 
 private:
     QTemporaryDir configHome;
+    QTemporaryDir recordings;
     PulseServer pulse;
     IcecastServer icecast;
 };

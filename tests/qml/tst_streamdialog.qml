@@ -87,6 +87,7 @@ DocumentTestCase {
     // position is another one, and the stream starts by itself.
     function test_settingsSurviveRecreation() {
         openDocument();
+        verify(/.\/Tavolin Encoder$/.test(child("streamSettings").recordFolder), "the music folder's by default");
         var sources = child("playerModel").liveSources();
         var server = testEnvironment.server;
         var position = sources.findIndex(function (source) { return source.index === server.source; });
@@ -100,7 +101,8 @@ DocumentTestCase {
             "hostname": server.hostname, "port": server.port, "mount": "tone", "user": server.user,
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
-            "certificateFile": "", "reconnect": true, "metadataFile": "/tmp/tavolin-test/now playing.txt",
+            "certificateFile": "", "reconnect": true, "record": true, "recordFolder": testEnvironment.recordingsFolder,
+            "metadataFile": "/tmp/tavolin-test/now playing.txt",
             "silenceSeconds": 120
         };
         forEachSetting(values, function (settings, key) { settings[key] = values[key]; });
@@ -120,8 +122,10 @@ DocumentTestCase {
         compare(child("silenceSelector").currentText, "Warn after 120 s of silence");
         compare(child("playerModel").metadataFile, values.metadataFile);
         compare(child("metadataFileName").text, "now playing.txt (does not exist yet)");
+        verify(child("recordBox").checked);
         tryCompare(child("statusText"), "text", "On Air", 20000);
         mouseClick(child("startImage"));
         tryCompare(child("statusText"), "text", "Off", 10000);
+        tryVerify(function () { return testEnvironment.recordingFiles().length === 1; }, 5000, "the show recorded");
     }
 }

@@ -1,0 +1,278 @@
+#include "engine/recorder.h"
+#include "models/logsmodel.h"
+#include "models/playermodel.h"
+
+#include "icecastserver.h"
+#include "playerharness.h"
+#include "pulseserver.h"
+#include "serverprocess.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+QStringList words(const QString &text)
+{
+    return text.split(QLatin1Char(' '));
+}
+
+// The seconds of a recording, decoded to mono at 8 kHz, that do not carry the
+// device's 440 Hz tone (at least -15 dB, 880 zero crossings within 10 %), as
+// texts; a last partial second is left out. Its length in seconds.
+QStringList secondsWithoutTheTone(const QString &path, double &seconds)
+{
+    constexpr int rate = 8000;
+    const QByteArray pcm = runTool(QStringLiteral("ffmpeg"), words(QStringLiteral("-v error -i")) << path
+                                       << words(QStringLiteral("-ac 1 -ar 8000 -f s16le -")), 30000)
+                               .value_or(QByteArray());
+    const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
+    const int count = pcm.size() / 2;
+    seconds = double(count) / rate;
+    QStringList missing;
+    for (int start = 0; start + rate <= count; start += rate) {
+        double sum = 0.0;
+        int crossings = 0;
+        for (int i = start; i < start + rate; ++i) {
+            sum += double(samples[i]) * samples[i] / (32768.0 * 32768.0);
+            crossings += i > start && (samples[i - 1] < 0) != (samples[i] < 0) ? 1 : 0;
+        }
+        const double levelDb = 10.0 * std::log10(sum / rate + 1e-20);
+        if (levelDb < -15.0 || qAbs(crossings - 880) > 88)
+            missing << QStringLiteral("second %1: %2 dB, %3 zero crossings").arg(start / rate).arg(levelDb).arg(crossings);
+    }
+    return missing;
+}
+
+// "INDEX 01 mm:ss:ff" as seconds.
+double cueSeconds(const QString &line)
+{
+    const QStringList parts = line.section(QLatin1Char(' '), -1).split(QLatin1Char(':'));
+    return parts.value(0).toInt() * 60 + parts.value(1).toInt() + parts.value(2).toInt() / 75.0;
+}
+
+} // namespace
+
+// Recording runs to a local file against a private Icecast server and a
+// private PulseAudio server's desktop-like 440 Hz device.
+class TestRecorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void namesTheFile_data();
+    void namesTheFile();
+    void keepsTheWholeShow_data();
+    void keepsTheWholeShow();
+    void writesTheTitlesToACueSheet();
+    void aFolderThatCannotBeMadeLeavesTheStreamOnAir();
+
+private:
+    QVariantMap recording(const IcecastServer &server, const QString &folder) const;
+    QString recordingIn(const QString &folder) const;
+
+    IcecastServer icecast;
+    PulseServer pulse;
+    std::unique_ptr<QTemporaryDir> scratch;
+    std::unique_ptr<LogsModel> log;
+    QString mount;
+    int mountNumber = 0;
+};
+
+void TestRecorder::initTestCase()
+{
+    QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
+    pulse.addDesktopSource();
+    QVERIFY2(pulse.start(), qPrintable(pulse.errorString()));
+    captureDebugOutput();
+}
+
+void TestRecorder::init()
+{
+    mount = QStringLiteral("rec%1").arg(++mountNumber);
+    scratch = std::make_unique<QTemporaryDir>();
+    log = std::make_unique<LogsModel>();
+}
+
+QVariantMap TestRecorder::recording(const IcecastServer &server, const QString &folder) const
+{
+    return withStream(streamSettings(server, pulse.desktopSourceName(), mount, 48000, QStringLiteral("192k")),
+                      {{QStringLiteral("reconnect"), true},
+                       {QStringLiteral("record"), true},
+                       {QStringLiteral("recordFolder"), folder}});
+}
+
+// The one recording in folder, once its run has said where it saved it.
+QString TestRecorder::recordingIn(const QString &folder) const
+{
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.mp3")}, QDir::Files);
+    if (files.size() != 1)
+        return {};
+    const QString path = QDir(folder).filePath(files.constFirst());
+    const QStringList lines = logLines(*log);
+    return lines.contains(QStringLiteral("Recording to ") + path)
+            && lines.contains(QStringLiteral("Recording saved: ") + path)
+        ? path
+        : QString();
+}
+
+void TestRecorder::namesTheFile_data()
+{
+    QTest::addColumn<QString>("streamName");
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QString>("fileName");
+
+    QTest::newRow("awkward name") << QStringLiteral(" Rock<>:\"/\\|?*\tFM ") << QStringList()
+                                  << QStringLiteral("Rock__________FM 2026-03-07 09-05-01.mp3");
+    QTest::newRow("empty name") << QString() << QStringList() << QStringLiteral("Tavolin Encoder 2026-03-07 09-05-01.mp3");
+    QTest::newRow("taken twice")
+        << QStringLiteral("Show") << QStringList{QStringLiteral("Show 2026-03-07 09-05-01.mp3"),
+                                                 QStringLiteral("Show 2026-03-07 09-05-01 (2).mp3")}
+        << QStringLiteral("Show 2026-03-07 09-05-01 (3).mp3");
+    QTest::newRow("its CUE sheet left behind") << QStringLiteral("Show")
+                                              << QStringList{QStringLiteral("Show 2026-03-07 09-05-01.cue")}
+                                              << QStringLiteral("Show 2026-03-07 09-05-01 (2).mp3");
+}
+
+void TestRecorder::namesTheFile()
+{
+    QFETCH(QString, streamName);
+    QFETCH(QStringList, existing);
+    QFETCH(QString, fileName);
+
+    for (const QString &name : existing) {
+        QFile file(scratch->filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QDateTime start(QDate(2026, 3, 7), QTime(9, 5, 1));
+    QCOMPARE(recordingPath(scratch->path(), streamName, start), scratch->filePath(fileName));
+}
+
+void TestRecorder::keepsTheWholeShow_data()
+{
+    QTest::addColumn<bool>("downAtStart");
+    QTest::newRow("server lost on the air") << false;
+    QTest::newRow("server down at the start") << true;
+}
+
+void TestRecorder::keepsTheWholeShow()
+{
+    QFETCH(bool, downAtStart);
+
+    IcecastServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const QString folder = scratch->filePath(QStringLiteral("made/for the recordings"));
+    Player player;
+    if (downAtStart)
+        server.stop();
+    player.togglePlayPause(recording(server, folder));
+    if (!downAtStart) {
+        QVERIFY2(waitUntil(runTimeoutMs, [&] { return player.status() == OnAir && player.elapsed() > 2.0; }),
+                 qPrintable(player.errorText()));
+        server.stop();
+    }
+    // Off the air for several seconds.
+    QVERIFY(waitUntil(runTimeoutMs, [&] { return player.progressText().contains(QStringLiteral("reconnecting")); }));
+    QTest::qWait(4000);
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(waitForStatus(player, OnAir), qPrintable(logLines(*log).join(QLatin1Char('\n'))));
+    // The encoder kept through the outage starts the new stream well.
+    QCOMPARE(server.probeListener(QLatin1Char('/') + mount, 2000).value(QStringLiteral("codec_name")).toString(),
+             QStringLiteral("mp3"));
+    const double elapsed = player.elapsed();
+    player.togglePlayPause(QVariantMap());
+    QVERIFY(waitForStatus(player, Off));
+
+    const QString path = recordingIn(folder);
+    QVERIFY2(!path.isEmpty(), qPrintable(logLines(*log).join(QLatin1Char('\n'))));
+    double seconds = 0.0;
+    QCOMPARE(secondsWithoutTheTone(path, seconds), QStringList());
+    QVERIFY2(seconds > 7.0 && qAbs(seconds - elapsed) <= 1.0,
+             qPrintable(QStringLiteral("%1 s for %2 s").arg(seconds).arg(elapsed)));
+
+    // What the server got: the stream's MP3 at its rates.
+    const auto probed = runTool(QStringLiteral("ffprobe"),
+                                words(QStringLiteral("-v error -of csv=p=0 -show_entries "
+                                                     "stream=codec_name,sample_rate,channels,bit_rate")) << path);
+    QCOMPARE(probed.value_or(QByteArray()).trimmed(), QByteArray("mp3,48000,2,192000"));
+}
+
+void TestRecorder::writesTheTitlesToACueSheet()
+{
+    PlayerModel model;
+    Player &player = model.engine();
+    model.togglePlayPause(withStream(recording(icecast, scratch->path()), {{QStringLiteral("name"), QString()}}));
+    QVERIFY2(waitUntil(runTimeoutMs, [&] { return player.status() == OnAir && player.elapsed() > 1.0; }),
+             qPrintable(player.errorText()));
+    QList<double> elapsedAtTitles;
+    for (const QString &title : {QStringLiteral("The \"Artist\" - A Song - Live"), QStringLiteral("Only a title")}) {
+        model.metadataUpdate(title);
+        QVERIFY2(waitUntil(10000, [&] { return player.song() == title; }), qPrintable(player.errorText()));
+        elapsedAtTitles << player.elapsed();
+        QTest::qWait(2000);
+    }
+    model.togglePlayPause(QVariantMap());
+    QVERIFY(waitForStatus(player, Off));
+
+    const QString path = recordingIn(scratch->path());
+    QVERIFY2(!path.isEmpty(), qPrintable(logLines(*log).join(QLatin1Char('\n'))));
+    QFile cue(path.chopped(4) + QStringLiteral(".cue"));
+    QVERIFY(cue.open(QIODevice::ReadOnly | QIODevice::Text));
+    QStringList lines = QString::fromUtf8(cue.readAll()).split(QLatin1Char('\n'));
+    const QStringList indexes = lines.filter(QStringLiteral("    INDEX 01 "));
+    QCOMPARE(indexes.size(), 2);
+    for (int track = 0; track < 2; ++track) {
+        const double at = cueSeconds(indexes.at(track));
+        QVERIFY2(qAbs(at - elapsedAtTitles.at(track)) <= 1.0,
+                 qPrintable(QStringLiteral("%1 s, on the air %2 s").arg(at).arg(elapsedAtTitles.at(track))));
+        lines.replace(lines.indexOf(indexes.at(track)), QStringLiteral("    INDEX 01 (time)"));
+    }
+    QCOMPARE(lines, QStringList({QStringLiteral("TITLE \"Tavolin Encoder\""),
+                                 QStringLiteral("FILE \"%1\" MP3").arg(QFileInfo(path).fileName()),
+                                 QStringLiteral("  TRACK 01 AUDIO"), QStringLiteral("    PERFORMER \"The 'Artist'\""),
+                                 QStringLiteral("    TITLE \"A Song - Live\""), QStringLiteral("    INDEX 01 (time)"),
+                                 QStringLiteral("  TRACK 02 AUDIO"), QStringLiteral("    TITLE \"Only a title\""),
+                                 QStringLiteral("    INDEX 01 (time)"), QString()}));
+}
+
+void TestRecorder::aFolderThatCannotBeMadeLeavesTheStreamOnAir()
+{
+    // Not even root can make a folder inside a file.
+    QFile file(scratch->filePath(QStringLiteral("a file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QString folder = file.fileName() + QStringLiteral("/recordings");
+    const QString problem = QStringLiteral("Recording stopped: Could not create the folder ") + folder;
+
+    PlayerModel model;
+    Player &player = model.engine();
+    QSignalSpy problemChanged(&model, &PlayerModel::recordingProblemChanged);
+    model.togglePlayPause(recording(icecast, folder));
+    QVERIFY2(waitUntil(runTimeoutMs, [&] { return logLines(*log).contains(problem); }),
+             qPrintable(logLines(*log).join(QLatin1Char('\n'))));
+    QTRY_COMPARE(problemChanged.count(), 1);
+    QCOMPARE(model.recordingProblem(), problem);
+    const double elapsed = player.elapsed();
+    QVERIFY(waitUntil(runTimeoutMs, [&] { return player.elapsed() > elapsed + 2.0; }));
+    QCOMPARE(player.status(), int(OnAir));
+    QVERIFY(icecast.waitForMount(QLatin1Char('/') + mount, true));
+
+    // Gone with the next start.
+    model.togglePlayPause(QVariantMap());
+    QVERIFY(waitForStatus(player, Off));
+    model.togglePlayPause(withStream(recording(icecast, folder), {{QStringLiteral("record"), false}}));
+    QTRY_COMPARE(problemChanged.count(), 2);
+    QCOMPARE(model.recordingProblem(), QString());
+    QVERIFY(waitForStatus(player, OnAir));
+    model.togglePlayPause(QVariantMap());
+    QVERIFY(waitForStatus(player, Off));
+    QVERIFY(logLines(*log).filter(QStringLiteral("Recording")).size() == 1);
+}
+
+QTEST_GUILESS_MAIN(TestRecorder)
+#include "tst_recorder.moc"
