@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the real program on a private virtual display
 # (Xvfb), streaming to a private Icecast server from a private PulseAudio
-# device that plays noise of changing loudness, so the meters move.
+# device that plays noise of changing loudness, so the meters move, and
+# then silence.
 # Writes docs/screenshots/*.png. Needs a build (BUILD_DIR, default build),
 # xdotool and ImageMagick (scripts/install-dependencies.sh installs them).
 set -euo pipefail
@@ -75,6 +76,12 @@ sleep 5
 shot "$window" on-air
 click "$window" 113 175
 shot "$window" on-air-log
+# The noise muted: the device delivers digital silence, and after the
+# default 30 s the window warns of dead air.
+click "$window" 616 175
+pactl set-sink-input-mute "$(pactl list short sink-inputs | cut -f1 | head -n 1)" 1
+sleep 33
+shot "$window" silence
 
 kill -TERM "$program_pid"
 wait "$program_pid"

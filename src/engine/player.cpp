@@ -42,6 +42,7 @@ double Player::elapsed() const { return locked(m_elapsed); }
 int Player::status() const { return locked(m_status); }
 int Player::leftVolume() const { return locked(m_leftVolume); }
 int Player::rightVolume() const { return locked(m_rightVolume); }
+int Player::deadAirSeconds() const { return locked(m_deadAirSeconds); }
 bool Player::isPlaying() const { return locked(m_playing); }
 bool Player::isStopRequested() const { return locked(m_stopRequested); }
 QString Player::formatName() const { return locked(m_formatName); }
@@ -65,6 +66,7 @@ QString Player::genre() const { return locked(m_genre); }
 QString Player::url() const { return locked(m_url); }
 QString Player::certificateFile() const { return locked(m_certificateFile); }
 bool Player::reconnects() const { return locked(m_reconnects); }
+int Player::silenceSeconds() const { return locked(m_silenceSeconds); }
 bool Player::records() const { return locked(m_records); }
 QString Player::recordFolder() const { return locked(m_recordFolder); }
 QString Player::recordingProblem() const { return locked(m_recordingProblem); }
@@ -131,6 +133,13 @@ void Player::setProgress(std::optional<double> elapsedSeconds, std::optional<dou
         changed = update(m_rightVolume, meterValue(*rightLevel)) || changed;
     if (changed)
         emit dataChanged();
+}
+
+void Player::setDeadAirSeconds(int seconds)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_deadAirSeconds = seconds;
+    emit dataChanged();
 }
 
 void Player::setOnAir()
@@ -212,6 +221,7 @@ void Player::endRun()
     m_elapsed = 0.0;
     m_leftVolume = 0;
     m_rightVolume = 0;
+    m_deadAirSeconds = 0;
     m_playing = false;
     m_stopRequested = false;
     if (m_status != Error) {
@@ -223,8 +233,9 @@ void Player::endRun()
 }
 
 // Called with the mutex held, before the job thread exists. No defaults and no
-// validation: the window sends complete settings. Only "reconnect" and
-// "record" may be absent, from maps made before they existed, and are then off.
+// validation: the window sends complete settings. Only "reconnect",
+// "silenceSeconds" and "record" may be absent, from maps made before they
+// existed, and are then off.
 void Player::applySettings(const QVariantMap &settings)
 {
     const QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
@@ -247,6 +258,7 @@ void Player::applySettings(const QVariantMap &settings)
     m_url = stream.value(QStringLiteral("url")).toString();
     m_certificateFile = stream.value(QStringLiteral("certificateFile")).toString();
     m_reconnects = stream.value(QStringLiteral("reconnect")).toBool();
+    m_silenceSeconds = stream.value(QStringLiteral("silenceSeconds")).toInt();
     m_records = stream.value(QStringLiteral("record")).toBool();
     m_recordFolder = stream.value(QStringLiteral("recordFolder")).toString();
     m_titlesToRecord.clear();

@@ -36,6 +36,9 @@ public:
     int status() const;
     int leftVolume() const;
     int rightVolume() const;
+    // Whole seconds of the silence on the input while the run warns of it; 0
+    // while it does not.
+    int deadAirSeconds() const;
     bool isPlaying() const;
     bool isStopRequested() const;
     // Connected and sending: status OnAir, or Error from a failed title update
@@ -63,6 +66,8 @@ public:
     QString certificateFile() const;
     // Whether a run connects again after losing its server connection.
     bool reconnects() const;
+    // Seconds of silence on the input after which the run warns; 0: never.
+    int silenceSeconds() const;
     // Whether a run records itself to a file, and in which folder.
     bool records() const;
     QString recordFolder() const;
@@ -83,6 +88,7 @@ public:
     // RMS levels in dB, each only when given. One notification for all.
     void setProgress(std::optional<double> elapsedSeconds, std::optional<double> leftLevel,
                      std::optional<double> rightLevel);
+    void setDeadAirSeconds(int seconds);
     void setOnAir();
     // Off the air until the run has connected again: status Changing with
     // progressText, and still playing, so that a tap stops the run.
@@ -135,6 +141,7 @@ private:
     int m_status = Off;
     int m_leftVolume = 0;
     int m_rightVolume = 0;
+    int m_deadAirSeconds = 0;
     bool m_playing = false;
     bool m_stopRequested = false;
     // With status Error: the error is a failed title update of a run on the air.
@@ -160,6 +167,7 @@ private:
     QString m_url;
     QString m_certificateFile;
     bool m_reconnects = false;
+    int m_silenceSeconds = 0;
     bool m_records = false;
     QString m_recordFolder;
     QStringList m_titlesToRecord;

@@ -3,6 +3,7 @@
 #include "pipelinecontext.h"
 #include "player.h"
 #include "reconnectwait.h"
+#include "silencewatch.h"
 
 #include "models/logsmodel.h"
 
@@ -17,9 +18,17 @@ extern "C" {
 
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 
 namespace {
+
+// The levels of the meters, in dB; -inf is digital silence.
+struct ChannelLevels
+{
+    double left = -std::numeric_limits<double>::infinity();
+    double right = -std::numeric_limits<double>::infinity();
+};
 
 // The server connection of a run that pumps audio: what the window is told
 // while the run waits to connect again.
@@ -135,8 +144,8 @@ struct Progress
 };
 
 // A one-channel source drives both meters alike; a later frame's level
-// replaces an earlier one's.
-void readMeters(Progress &progress, const AVFrame *frame)
+// replaces an earlier one's. False when the frame carries no level.
+bool readMeters(Progress &progress, const AVFrame *frame)
 {
     const AVDictionaryEntry *left = av_dict_get(frame->metadata, "lavfi.astats.1.RMS_level", nullptr,
                                                 AV_DICT_IGNORE_SUFFIX);
@@ -148,6 +157,22 @@ void readMeters(Progress &progress, const AVFrame *frame)
     } else if (right) {
         progress.rightLevel = std::strtod(right->value, nullptr);
     }
+    return left || right;
+}
+
+// Tells the window and the log when the audio that goes out turns to silence
+// and back; the run itself goes on either way.
+void watchSilence(Player &player, SilenceWatch &watch, const ChannelLevels &levels, const AVFrame *frame)
+{
+    const int shownSeconds = watch.warningSeconds();
+    const SilenceWatch::Event event =
+        watch.addFrame(SilenceWatch::isSilent(levels.left, levels.right), frame->nb_samples, frame->sample_rate);
+    if (event == SilenceWatch::WarningStarts)
+        LogsModel::log(QStringLiteral("Silence on the input for %1 s").arg(player.silenceSeconds()));
+    else if (event == SilenceWatch::WarningEnds)
+        LogsModel::log(QStringLiteral("Audio back after %1 s of silence").arg(watch.silenceSeconds()));
+    if (watch.warningSeconds() != shownSeconds)
+        player.setDeadAirSeconds(watch.warningSeconds());
 }
 
 void publish(Player &player, Progress &progress)
@@ -173,6 +198,8 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
     // which the muxer would report for every packet.
     int64_t encoderPts = 0;
     Progress progress;
+    ChannelLevels levels;
+    SilenceWatch silence(player.silenceSeconds());
 
     // Only the capture reader touches the input from here on.
     context.capture->startReading();
@@ -251,7 +278,14 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
             }
             if (result < 0)
                 return result;
-            readMeters(progress, context.filteredFrame);
+            const bool measured = readMeters(progress, context.filteredFrame);
+            if (measured) {
+                levels.left = progress.leftLevel.value_or(levels.left);
+                levels.right = progress.rightLevel.value_or(levels.right);
+            }
+            // Only what goes on air counts: a wait to reconnect pauses the watch.
+            if (measured && context.outputFormat)
+                watchSilence(player, silence, levels, context.filteredFrame);
             if (context.outputFormat || isRecording(context)) {
                 context.filteredFrame->pts = encoderPts;
                 encoderPts += context.filteredFrame->nb_samples;

@@ -140,6 +140,7 @@ void PlayerModel::notifyRowChanged()
     notifyInterval.start();
     const QModelIndex row = index(0, 0);
     emit dataChanged(row, row, {});
+    announceDeadAir();
 }
 
 void PlayerModel::endNotifyInterval()
@@ -147,6 +148,17 @@ void PlayerModel::endNotifyInterval()
     listenToEngine(); // first, so that a change after the comparison is signalled
     if (rowValues() != announcedValues)
         notifyRowChanged();
+    else
+        announceDeadAir();
+}
+
+void PlayerModel::announceDeadAir()
+{
+    const int deadAir = player.deadAirSeconds();
+    if (deadAir == shownDeadAirSeconds)
+        return;
+    shownDeadAirSeconds = deadAir;
+    emit deadAirSecondsChanged(deadAir);
 }
 
 void PlayerModel::togglePlayPause(QVariantMap settings)

@@ -21,6 +21,9 @@ class PlayerModel : public QAbstractListModel
     // whether it is there at present.
     Q_PROPERTY(QString metadataFile READ metadataFile NOTIFY metadataFileChanged)
     Q_PROPERTY(bool metadataFileExists READ metadataFileExists NOTIFY metadataFileChanged)
+    // Whole seconds of silence on the input while the run warns of dead air;
+    // 0 while it does not. Beside the row, whose roles stay as they are.
+    Q_PROPERTY(int deadAirSeconds READ deadAirSeconds NOTIFY deadAirSecondsChanged)
 
 public:
     enum Role {
@@ -52,9 +55,11 @@ public:
 
     QString metadataFile() const { return nowPlayingFile.path(); }
     bool metadataFileExists() const { return nowPlayingFile.exists(); }
+    int deadAirSeconds() const { return shownDeadAirSeconds; }
 
 signals:
     void metadataFileChanged();
+    void deadAirSecondsChanged(int seconds);
 
 public slots:
     void playerDataChanged();
@@ -82,6 +87,7 @@ private:
     void endNotifyInterval();
     void listenToEngine();
     QVariantList rowValues() const;
+    void announceDeadAir();
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
     void onMetadataFileChange();
     void sendMetadataFileOnAir();
@@ -94,4 +100,6 @@ private:
     QTimer notifyInterval;
     QMetaObject::Connection engineChanges;
     QVariantList announcedValues;
+    // The engine's value as last announced, read on this thread.
+    int shownDeadAirSeconds = 0;
 };

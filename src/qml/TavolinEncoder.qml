@@ -59,6 +59,16 @@ Window {
             property bool stopping: false
             onPlayingChanged: if (!playing) stopping = false
 
+            // Beside the row: seconds of dead air while the engine warns of it.
+            property int deadAirSeconds: playerModel.deadAirSeconds
+
+            readonly property bool deadAir: deadAirSeconds > 0
+            // The taskbar flashes as the warning starts, until the window is active.
+            onDeadAirChanged: {
+                if (deadAir)
+                    root_window.alert(0);
+            }
+
             readonly property var tabs: [
                 { "label": "Stream", "state": "VIEW_STREAMS" },
                 { "label": "Log", "state": "VIEW_LOG" },
@@ -187,23 +197,47 @@ Window {
                         y: 16
                         spacing: 16
 
-                        Rectangle {
-                            objectName: "statusBadge"
-                            width: statusText.width + 16
-                            height: 25
-                            radius: 3
-                            color: playerView.playing ? "#FFFFFF" : "#514F59"
+                        Row {
+                            spacing: 8
 
-                            Text {
-                                id: statusText
-                                objectName: "statusText"
-                                x: 8
-                                anchors.verticalCenter: parent.verticalCenter
-                                text: playerView.currentStatus
-                                font.capitalization: Font.AllUppercase
-                                font.bold: true
-                                font.pixelSize: 14
-                                color: playerView.playing ? "#DD2222" : "#FFFFFF"
+                            Rectangle {
+                                objectName: "statusBadge"
+                                width: statusText.width + 16
+                                height: 25
+                                radius: 3
+                                color: playerView.playing ? "#FFFFFF" : "#514F59"
+
+                                Text {
+                                    id: statusText
+                                    objectName: "statusText"
+                                    x: 8
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    text: playerView.currentStatus
+                                    font.capitalization: Font.AllUppercase
+                                    font.bold: true
+                                    font.pixelSize: 14
+                                    color: playerView.playing ? "#DD2222" : "#FFFFFF"
+                                }
+                            }
+
+                            Rectangle {
+                                objectName: "silenceBadge"
+                                width: silenceText.width + 16
+                                height: 25
+                                radius: 3
+                                color: "#FFB000"
+                                visible: playerView.deadAir
+
+                                Text {
+                                    id: silenceText
+                                    objectName: "silenceText"
+                                    x: 8
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    text: "SILENCE " + playerView.deadAirSeconds + " s"
+                                    font.bold: true
+                                    font.pixelSize: 14
+                                    color: "#020104"
+                                }
                             }
                         }
 
@@ -687,6 +721,27 @@ Window {
                                 }
                             }
                         }
+
+                        Column {
+                            spacing: 4
+
+                            Label {
+                                text: "Silence"
+                                font.bold: true
+                                color: "#FFFFFF"
+                            }
+
+                            ComboBox {
+                                objectName: "silenceSelector"
+                                width: 300
+                                readonly property var choices: [10, 30, 60, 120, 0]
+                                model: choices.map(function (seconds) {
+                                    return seconds > 0 ? "Warn after " + seconds + " s of silence" : "No silence warning";
+                                })
+                                currentIndex: choices.indexOf(streamSettings.silenceSeconds)
+                                onActivated: streamSettings.silenceSeconds = choices[index]
+                            }
+                        }
                     }
                 }
             }
@@ -771,6 +826,8 @@ Window {
         property bool reconnect: false
         property bool record: false
         property string recordFolder: playerModel.defaultRecordFolder()
+        // Seconds of silence on the input before the window warns; 0: never.
+        property int silenceSeconds: 30
     }
 
     // The now-playing file is stored, so that a station that starts by itself

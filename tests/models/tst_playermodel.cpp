@@ -61,6 +61,8 @@ private slots:
     void startsAtLogonWhenAsked();
     void sendsTheTitle_data();
     void sendsTheTitle();
+    void warnsOfDeadAir_data();
+    void warnsOfDeadAir();
 
 private:
     PulseServer pulse;
@@ -77,6 +79,7 @@ private:
 void TestPlayerModel::initTestCase()
 {
     captureDebugOutput();
+    pulse.addDesktopSource();
     QVERIFY2(pulse.start(), qPrintable(pulse.errorString()));
     QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
     QVERIFY2(certificate.generate(QStringLiteral("localhost")), qPrintable(certificate.errorString()));
@@ -447,6 +450,82 @@ void TestPlayerModel::sendsTheTitle()
     QVERIFY(waitUntil(5000, [&] { return model.engine().elapsed() > elapsed + 0.5; }));
     QTRY_COMPARE(model.findChildren<QObject *>().size(), 0);
     model.shutdown();
+}
+
+void TestPlayerModel::warnsOfDeadAir_data()
+{
+    QTest::addColumn<int>("silenceSeconds");
+    QTest::addColumn<int>("mutedMs");
+    QTest::addColumn<bool>("warns");
+
+    QTest::newRow("2 s setting, 4 s muted") << 2 << 4000 << true;
+    QTest::newRow("off, 4 s muted") << 0 << 4000 << false;
+    QTest::newRow("3 s setting, 1.5 s muted") << 3 << 1500 << false;
+}
+
+// The desktop device's tone muted: the device goes on delivering, zeros.
+void TestPlayerModel::warnsOfDeadAir()
+{
+    QFETCH(int, silenceSeconds);
+    QFETCH(int, mutedMs);
+    QFETCH(bool, warns);
+
+    // A row that failed may have left it muted.
+    QVERIFY(pulse.setDesktopToneMuted(false));
+    LogsModel log;
+    PlayerModel model;
+    QSignalSpy warning(&model, &PlayerModel::deadAirSecondsChanged);
+    const QString mount = QStringLiteral("dead-air");
+    QVERIFY(icecast.waitForMount(QLatin1Char('/') + mount, false));
+    model.togglePlayPause(withStream(streamSettings(icecast, pulse.desktopSourceName(), mount),
+                                     {{QStringLiteral("silenceSeconds"), silenceSeconds}}));
+    QVERIFY2(waitUntil(runTimeoutMs,
+                       [&] { return model.engine().status() == OnAir && model.engine().leftVolume() > 0; }),
+             qPrintable(logLines(log).join(QLatin1Char('\n'))));
+
+    QElapsedTimer muted;
+    muted.start();
+    QVERIFY(pulse.setDesktopToneMuted(true));
+    if (warns) {
+        QVERIFY(waitUntil(silenceSeconds * 1000 + 10000, [&] { return model.deadAirSeconds() > 0; }));
+        const qint64 warnedMs = muted.elapsed();
+        QVERIFY2(warnedMs >= silenceSeconds * 1000, qPrintable(QString::number(warnedMs)));
+        QCOMPARE(logLines(log).filter(QStringLiteral("Silence on the input")),
+                 QStringList{QStringLiteral("Silence on the input for %1 s").arg(silenceSeconds)});
+        // Nothing else changes: still on air, and the listeners get the silence.
+        const double elapsed = model.engine().elapsed();
+        QVERIFY(waitUntil(5000, [&] { return model.engine().elapsed() > elapsed + 0.5; }));
+        QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
+        QVERIFY(!icecast.mountStatus(QLatin1Char('/') + mount).isEmpty());
+    }
+    QTest::qWait(int(qMax<qint64>(0, mutedMs - muted.elapsed())));
+    QVERIFY(pulse.setDesktopToneMuted(false));
+    const qint64 mutedForMs = muted.elapsed();
+    QVERIFY(waitUntil(5000, [&] { return model.engine().leftVolume() > 0; }));
+
+    const QRegularExpression back(QStringLiteral("^Audio back after (\\d+) s of silence$"));
+    if (warns) {
+        QVERIFY(waitUntil(5000, [&] { return model.deadAirSeconds() == 0; }));
+        const QStringList lines = logLines(log).filter(back);
+        QCOMPARE(lines.size(), 1);
+        // The levels are measured over half a second; the whole silence is told.
+        const int seconds = back.match(lines.first()).captured(1).toInt();
+        QVERIFY2(seconds >= mutedMs / 1000 - 1 && seconds <= mutedForMs / 1000 + 1, qPrintable(lines.first()));
+        // Counted up from the setting, then over.
+        QCOMPARE(warning.first().first().toInt(), silenceSeconds);
+        QCOMPARE(warning.last().first().toInt(), 0);
+        for (int i = 1; i + 1 < warning.size(); ++i)
+            QVERIFY(warning.at(i).first().toInt() > warning.at(i - 1).first().toInt());
+    } else {
+        // Past the setting, counted from the mute, and past the second of
+        // sound that ends a silence.
+        QTest::qWait(int(qMax<qint64>(0, silenceSeconds * 1000 - mutedForMs)) + 2000);
+        QVERIFY(warning.isEmpty());
+        QVERIFY(logLines(log).filter(QStringLiteral("Silence on the input")).isEmpty());
+        QVERIFY(logLines(log).filter(back).isEmpty());
+    }
+    model.shutdown();
+    QCOMPARE(model.engine().status(), int(Off));
 }
 
 QTEST_GUILESS_MAIN(TestPlayerModel)

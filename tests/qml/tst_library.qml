@@ -32,7 +32,7 @@ DocumentTestCase {
         var map = recordingModel.maps[0];
         for (var key of ["name", "description", "genre", "url", "hostname", "port", "mount", "user", "password",
                          "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate", "bitrateIndex",
-                         "samplerate", "samplerateIndex", "certificateFile", "reconnect"])
+                         "samplerate", "samplerateIndex", "certificateFile", "reconnect", "silenceSeconds"])
             compare(map.stream[key], stream[key], key);
         compare(typeof map.stream.port, "number");
         compare(map.liveSource, { "index": "tone", "name": "Tone" });

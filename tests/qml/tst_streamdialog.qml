@@ -101,7 +101,8 @@ DocumentTestCase {
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
             "certificateFile": "", "reconnect": true, "record": true, "recordFolder": testEnvironment.recordingsFolder,
-            "metadataFile": "/tmp/tavolin-test/now playing.txt"
+            "metadataFile": "/tmp/tavolin-test/now playing.txt",
+            "silenceSeconds": 120
         };
         forEachSetting(values, function (settings, key) { settings[key] = values[key]; });
         cleanup();
@@ -117,6 +118,7 @@ DocumentTestCase {
         forEachSetting(values, function (settings, key) { compare(settings[key], values[key], key); });
         compare([child("openOnStartupBox").checked, child("reconnectBox").checked, child("recordBox").checked],
                 [true, true, true]);
+        compare(child("silenceSelector").currentText, "Warn after 120 s of silence");
         compare(child("playerModel").metadataFile, values.metadataFile);
         compare(child("metadataFileName").text, "now playing.txt (does not exist yet)");
         tryCompare(child("statusText"), "text", "On Air", 20000);

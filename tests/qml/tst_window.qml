@@ -43,6 +43,30 @@ DocumentTestCase {
         compare(child("rightMeterMask").height, 120);
     }
 
+    // The amber badge beside the status while the engine warns of dead air,
+    // with the seconds counting; the setting's choices from the default.
+    function test_silenceBadge() {
+        openDocument();
+        var view = child("playerView");
+        verify(!child("silenceBadge").visible);
+        view.deadAirSeconds = 30;
+        verify(child("silenceBadge").visible);
+        compare(child("silenceText").text, "SILENCE 30 s");
+        view.deadAirSeconds = 31;
+        compare(child("silenceText").text, "SILENCE 31 s");
+        compare(child("statusText").text, "Off");
+        view.deadAirSeconds = 0;
+        verify(!child("silenceBadge").visible);
+
+        var selector = child("silenceSelector");
+        compare(selector.currentText, "Warn after 30 s of silence");
+        compare(selector.count, 5);
+        selector.currentIndex = 4;
+        selector.activated(4);
+        compare(child("streamSettings").silenceSeconds, 0);
+        compare(selector.currentText, "No silence warning");
+    }
+
     // The chosen now-playing file shows by name with its path below, a missing
     // one with a hint; Clear stops following it.
     function test_metadataFile_data() {

@@ -56,3 +56,15 @@ bool PulseServer::setDesktopSourceSuspended(bool suspended) const
                   suspended ? QStringLiteral("1") : QStringLiteral("0")})
         .has_value();
 }
+
+bool PulseServer::setDesktopToneMuted(bool muted) const
+{
+    // The tone is the server's one sink input.
+    const std::optional<QByteArray> inputs =
+        pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+    const QByteArray input = inputs.value_or(QByteArray()).split('\t').constFirst().trimmed();
+    return !input.isEmpty()
+        && pactl({QStringLiteral("set-sink-input-mute"), QString::fromLatin1(input),
+                  muted ? QStringLiteral("1") : QStringLiteral("0")})
+               .has_value();
+}

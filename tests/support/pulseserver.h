@@ -29,6 +29,9 @@ public:
     // Suspends or resumes the null sink "out", and so the desktop source:
     // suspended, it delivers nothing and reports no error.
     bool setDesktopSourceSuspended(bool suspended) const;
+    // Mutes or unmutes the desktop source's tone: muted, the source goes on
+    // delivering, digital silence.
+    bool setDesktopToneMuted(bool muted) const;
 
 private:
     QString socketPath() const { return m_process.folder() + QStringLiteral("/native"); }
