@@ -5,7 +5,14 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
+
+namespace {
+
+enum TitleFile { NoTitleFile, ThereAtStart, CreatedLater };
+
+} // namespace
 
 // The real executable, as a user starts it, with the stream started by itself
 // from the stored settings: an unattended station.
@@ -83,20 +90,22 @@ void TestApplication::streamsAtStartAndClosesOnSignal_data()
     QTest::addColumn<QString>("mount"); // empty: no settings file yet, so no stream
     QTest::addColumn<int>("settingsMode");
     QTest::addColumn<bool>("deviceStalled");
-    QTest::addColumn<bool>("titleFile"); // the stored now-playing file
+    QTest::addColumn<int>("titleFile"); // the stored now-playing file
     // The user's QT_QUICK_BACKEND asks for Qt's OpenGL default, which cannot
     // be made here; otherwise no renderer is set. Either way no OpenGL at all.
     QTest::addColumn<bool>("openGLAsked");
 
     // Settings files left open to others, as an older version wrote them.
-    QTest::newRow("SIGTERM, title file") << int(SIGTERM) << QStringLiteral("live-term") << 0644 << false << true
-                                         << false;
-    QTest::newRow("SIGINT") << int(SIGINT) << QStringLiteral("live-int") << 0666 << false << false << false;
+    QTest::newRow("SIGTERM, title file") << int(SIGTERM) << QStringLiteral("live-term") << 0644 << false
+                                         << int(ThereAtStart) << false;
+    // A playout program that starts after the encoder.
+    QTest::newRow("SIGINT, title file created later") << int(SIGINT) << QStringLiteral("live-int") << 0666 << false
+                                                      << int(CreatedLater) << false;
     // The device stops delivering without an error; the process still ends.
     QTest::newRow("SIGTERM, device stalled") << int(SIGTERM) << QStringLiteral("live-stalled") << 0644 << true
-                                             << false << false;
+                                             << int(NoTitleFile) << false;
     QTest::newRow("SIGTERM, first start, OpenGL asked for")
-        << int(SIGTERM) << QString() << 0 << false << false << true;
+        << int(SIGTERM) << QString() << 0 << false << int(NoTitleFile) << true;
 }
 
 void TestApplication::streamsAtStartAndClosesOnSignal()
@@ -105,18 +114,18 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     QFETCH(QString, mount);
     QFETCH(int, settingsMode);
     QFETCH(bool, deviceStalled);
-    QFETCH(bool, titleFile);
+    QFETCH(int, titleFile);
     QFETCH(bool, openGLAsked);
 
     QTemporaryDir configHome;
     QTemporaryDir runtimeDir;
     const QString nowPlaying = configHome.filePath(QStringLiteral("now-playing.txt"));
-    if (titleFile)
+    if (titleFile == ThereAtStart)
         QVERIFY(writeFile(nowPlaying, "First - Title\n"));
     QFile settings(configHome.path() + QStringLiteral("/Tavolin/TavolinEncoder.conf"));
     if (!mount.isEmpty()) {
         QVERIFY(storeSettings(configHome.path(), mount,
-                              QStringLiteral("metadataFile=%1\n").arg(titleFile ? nowPlaying : QString())));
+                              QStringLiteral("metadataFile=%1\n").arg(titleFile == NoTitleFile ? QString() : nowPlaying)));
         QCOMPARE(::chmod(QFile::encodeName(settings.fileName()).constData(), mode_t(settingsMode)), 0);
     }
 
@@ -131,11 +140,17 @@ void TestApplication::streamsAtStartAndClosesOnSignal()
     } else {
         QVERIFY2(icecast.waitForMount(mountPath, true),
                  application.peek(1 << 16).constData());
-        // The stored file's first line reaches the server within seconds of
-        // going on the air; how the file is followed the model's tests show.
-        if (titleFile)
-            QVERIFY2(icecast.waitForTitle(mountPath, QStringLiteral("First - Title")),
-                     application.peek(1 << 16).constData());
+        // The file's first line reaches the server within seconds of going on
+        // the air, and so does a replacement renamed over it.
+        if (titleFile == CreatedLater)
+            QVERIFY(writeFile(nowPlaying, "First - Title\n"));
+        if (titleFile != NoTitleFile) {
+            QVERIFY2(icecast.waitForTitle(mountPath, QStringLiteral("First - Title")), application.peek(1 << 16).constData());
+            QVERIFY(writeFile(nowPlaying + QStringLiteral(".new"), "Next - Title\n"));
+            QCOMPARE(std::rename(QFile::encodeName(nowPlaying + QStringLiteral(".new")), QFile::encodeName(nowPlaying)),
+                     0);
+            QVERIFY(icecast.waitForTitle(mountPath, QStringLiteral("Next - Title")));
+        }
         const QJsonObject stream = icecast.probeListener(mountPath, 4000);
         QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));
     }
