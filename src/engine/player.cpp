@@ -166,16 +166,18 @@ void Player::reportError(const QString &message)
     if (m_jobThread && QThread::currentThread() == m_jobThread)
         m_runReported = true;
     m_metadataErrorOnAir = false;
-    m_status = Error;
-    m_errorText = message;
-    LogsModel::log(message);
-    emit dataChanged();
+    showErrorLocked(message);
 }
 
 void Player::reportMetadataError(const QString &message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_metadataErrorOnAir = m_status == OnAir || (m_status == Error && m_metadataErrorOnAir);
+    showErrorLocked(message);
+}
+
+void Player::showErrorLocked(const QString &message)
+{
     m_status = Error;
     m_errorText = message;
     LogsModel::log(message);

@@ -132,6 +132,8 @@ private:
     void applySettings(const QVariantMap &settings);
     void setOutputUrl(const QString &value);
     void requestStopLocked();
+    // Status Error with message as its text, logged; the mutex is held.
+    void showErrorLocked(const QString &message);
     void releaseFinishedJobThread();
 
     QString m_song = QStringLiteral("--");
