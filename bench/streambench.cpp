@@ -437,7 +437,6 @@ int main(int argc, char *argv[])
     runPair(QStringLiteral("unpaced"), sineSource(unpacedSeconds, false), unpacedSeconds);
     runPair(QStringLiteral("paced"), sineSource(pacedSeconds, true), pacedSeconds);
     runPair(QStringLiteral("live"), {QStringLiteral("pulse"), pulse.desktopSourceName(), true}, liveSeconds);
-    pulse.stop();
     icecast.stop();
 
     std::printf("%-16s %7s %8s %7s %7s %12s %9s %9s %9s %9s %8s\n", "run", "audio s", "wall s", "user s", "sys s",
