@@ -32,9 +32,8 @@ TestCase {
     // The player view is a delegate of the window's list: its items are found
     // through the visual tree, its settings objects through the view itself.
     function child(name) {
-        var found = findChild(window, name) || findChild(window.contentItem, name);
-        if (!found)
-            found = findChild(findChild(window.contentItem, "playerView"), name);
+        var found = findChild(window, name) || findChild(window.contentItem, name)
+                    || findChild(findChild(window.contentItem, "playerView"), name);
         verify(found !== null, "no object named " + name);
         return found;
     }

@@ -3,7 +3,6 @@ import QtTest 1.2
 import "../../src/qml/library.js" as Library
 
 DocumentTestCase {
-    id: testCase
     name: "Library"
 
     // Only observes what the library hands to the model.
@@ -16,7 +15,7 @@ DocumentTestCase {
     }
 
     // A tap while busy does nothing; otherwise the model gets plain copies of
-    // every stored key.
+    // every stored key, the port still a number.
     function test_startPlayer() {
         openDocument();
         var stream = child("streamSettings");
@@ -30,10 +29,7 @@ DocumentTestCase {
         verify(Library.startPlayer(recordingModel, stream, liveSource, false));
 
         var map = recordingModel.maps[0];
-        for (var key of ["name", "description", "genre", "url", "hostname", "port", "mount", "user", "password",
-                         "encoder", "encoderIndex", "protocol", "protocolIndex", "bitrate", "bitrateIndex",
-                         "samplerate", "samplerateIndex", "certificateFile", "reconnect", "silenceSeconds"])
-            compare(map.stream[key], stream[key], key);
+        compare(JSON.stringify(map.stream), JSON.stringify(stream));
         compare(typeof map.stream.port, "number");
         compare(map.liveSource, { "index": "tone", "name": "Tone" });
         stream.port = 8000;
