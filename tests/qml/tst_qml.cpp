@@ -9,7 +9,6 @@
 
 #include <QGuiApplication>
 #include <QQmlContext>
-#include <QDir>
 #include <QQmlEngine>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -42,10 +41,6 @@ public:
     }
 
     QString recordingsFolder() const { return recordings.path(); }
-    Q_INVOKABLE QStringList recordingFiles() const
-    {
-        return QDir(recordings.path()).entryList({QStringLiteral("*.mp3")}, QDir::Files);
-    }
 
     Q_INVOKABLE void clearSettings() { QSettings().clear(); }
 

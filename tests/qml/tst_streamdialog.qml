@@ -112,14 +112,10 @@ DocumentTestCase {
             compare(String(stored[key]), String(values[key]), key);
 
         openDocument();
-        compare(child("liveSourceSelector").currentIndex, position);
         values.currentIndex = position;
         forEachSetting(values, function (settings, key) { compare(settings[key], values[key], key); });
         compare(child("silenceSelector").currentText, "Warn after 120 s of silence");
         compare(child("playerModel").metadataFile, values.metadataFile);
         tryCompare(child("statusText"), "text", "On Air", 20000);
-        mouseClick(child("startImage"));
-        tryCompare(child("statusText"), "text", "Off", 10000);
-        tryVerify(function () { return testEnvironment.recordingFiles().length === 1; }, 5000, "the show recorded");
     }
 }
