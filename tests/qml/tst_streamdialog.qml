@@ -16,11 +16,6 @@ DocumentTestCase {
         }
     }
 
-    function press(button) {
-        mouseClick(child("streamButtons").standardButton(button));
-        tryCompare(child("editStream"), "visible", false);
-    }
-
     // A field's text (or a box's index) at Save and what is stored for it;
     // the stored port before is 8123.
     function test_save_data() {
@@ -46,7 +41,8 @@ DocumentTestCase {
             child(data.box).currentIndex = data.index;
         else
             child(data.field).text = data.text;
-        press(DialogButtonBox.Save);
+        mouseClick(child("streamButtons").standardButton(DialogButtonBox.Save));
+        tryCompare(child("editStream"), "visible", false);
 
         compare(stream[data.key], data.stored);
         if (data.box)
@@ -69,7 +65,7 @@ DocumentTestCase {
         child("streamSettingsPort").text = "1234";
         child("streamSettingsBitrate").currentIndex = 17;
         if (data.cancel)
-            press(DialogButtonBox.Cancel);
+            mouseClick(child("streamButtons").standardButton(DialogButtonBox.Cancel));
         else
             dialog.reject();
         tryCompare(dialog, "visible", false);
@@ -100,8 +96,7 @@ DocumentTestCase {
             "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
             "certificateFile": "", "reconnect": true, "record": true, "recordFolder": testEnvironment.recordingsFolder,
-            "metadataFile": "/tmp/tavolin-test/now playing.txt",
-            "silenceSeconds": 120
+            "metadataFile": "/tmp/tavolin-test/now playing.txt", "silenceSeconds": 120
         };
         forEachSetting(values, function (settings, key) { settings[key] = values[key]; });
         cleanup();

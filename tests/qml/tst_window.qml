@@ -51,9 +51,10 @@ DocumentTestCase {
     // Off the air each meter shows its own channel, the amber badge beside the
     // status counts the seconds of dead air, and the row shows no song and takes
     // no tap. On air against the private servers the stream cannot be
-    // configured, the row opens the dialog, and Apply's text reaches the server and comes back as the song.
-    // A tap stops the run; until the row shows the end, the dimmed button takes
-    // no tap, also once the engine has ended the run and the row has not heard of it yet.
+    // configured, the row opens the dialog, and Apply's text reaches the server
+    // and comes back as the song. A tap stops the run; until the row shows the
+    // end, the dimmed button takes no tap, also once the engine has ended the
+    // run and the row has not heard of it yet.
     function test_nowPlaying() {
         openDocument();
         var view = child("playerView");
