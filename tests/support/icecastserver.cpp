@@ -9,7 +9,6 @@
 #include <QTemporaryFile>
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -84,27 +83,29 @@ bool IcecastServer::start()
 
 QByteArray IcecastServer::get(const QString &path, int timeoutMs) const
 {
-    // On the calling thread, without helper threads, which would only add
-    // noise to sanitizer runs.
+    // In the event loop, so that a loopback proxy of the same thread passes a
+    // stream on meanwhile.
     const QDeadlineTimer deadline(timeoutMs);
-    auto socket = std::make_unique<QSslSocket>();
-    QSslConfiguration configuration = socket->sslConfiguration();
+    const auto remainingMs = [&] { return int(qMax<qint64>(0, deadline.remainingTime())); };
+    QSslSocket socket;
+    QSslConfiguration configuration = socket.sslConfiguration();
     configuration.setCaCertificates(m_authorities);
-    socket->setSslConfiguration(configuration);
+    socket.setSslConfiguration(configuration);
     if (m_tls)
-        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_port, host());
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_port, host());
     else
-        socket->connectToHost(QStringLiteral("127.0.0.1"), m_port);
-    const int connectMs = int(deadline.remainingTime());
-    if (!(m_tls ? socket->waitForEncrypted(connectMs) : socket->waitForConnected(connectMs)))
+        socket.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+    const auto ready = [&] { return m_tls ? socket.isEncrypted() : socket.state() == QAbstractSocket::ConnectedState; };
+    if (!waitUntil(remainingMs(), [&] { return ready() || socket.state() == QAbstractSocket::UnconnectedState; })
+        || !ready())
         return QByteArray();
-    socket->write("GET " + path.toUtf8() + " HTTP/1.0\r\n\r\n");
+    socket.write("GET " + path.toUtf8() + " HTTP/1.0\r\n\r\n");
     QByteArray response;
-    while (!deadline.hasExpired() && socket->state() == QAbstractSocket::ConnectedState) {
-        socket->waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 100)));
-        response += socket->readAll();
-    }
-    response += socket->readAll();
+    waitUntil(remainingMs(), [&] {
+        response += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    });
+    response += socket.readAll();
     const int headerEnd = response.indexOf("\r\n\r\n");
     if (headerEnd < 0 || response.left(response.indexOf("\r\n")).split(' ').value(1) != "200")
         return QByteArray();
