@@ -9,10 +9,8 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <limits>
 #include <thread>
 
 namespace {
@@ -50,12 +48,8 @@ class TestPlayerModel : public QObject
 private slots:
     void initTestCase();
     void rowFollowsTheEngine();
-    void showsStatusAndElapsedTexts_data();
-    void showsStatusAndElapsedTexts();
     void listsLiveSourcesOnce_data();
     void listsLiveSourcesOnce();
-    void sendsTheWatchedFilesFirstLine_data();
-    void sendsTheWatchedFilesFirstLine();
     void followsTheFileAsItIsWritten_data();
     void followsTheFileAsItIsWritten();
     void startsAtLogonWhenAsked();
@@ -100,40 +94,36 @@ void TestPlayerModel::rowFollowsTheEngine()
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     std::thread burst([&model] {
         for (int i = 1; i <= 10; ++i)
-            model.engine().setElapsed(i + 3715.9);
+            model.engine().setElapsed(i + 90050.5); // a day on the air
     });
     burst.join();
     QCOMPARE(changes.count(), 0);
     QCoreApplication::sendPostedEvents(); // the queued changes, no timer
     QCOMPARE(changes.count(), 1);
-    QCOMPARE(text(model, PlayerModel::PositionRole), QStringLiteral("0000d, 01:02:05"));
+    QCOMPARE(text(model, PlayerModel::PositionRole), QStringLiteral("0001d, 01:01:00"));
 
-    // Changes every 5 ms: at most one notification per 40 ms, and the last
-    // one shows the last change.
+    // Changes every 5 ms: at most one notification per 40 ms, the last one
+    // after the last change.
     QElapsedTimer clock;
     QList<qint64> times;
-    QStringList positions;
+    QString lastShown;
     connect(&model, &QAbstractItemModel::dataChanged, this, [&] {
-        times << clock.nsecsElapsed();
-        positions << text(model, PlayerModel::PositionRole);
+        times << clock.elapsed();
+        lastShown = text(model, PlayerModel::PositionRole);
     });
-    std::atomic<bool> done = false;
     clock.start();
-    std::thread steady([&] {
+    std::thread steady([&model] {
         for (int i = 1; i <= 40; ++i) {
             model.engine().setElapsed(i + 3600.0);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        done = true;
     });
-    QTRY_VERIFY(done);
+    QTRY_COMPARE(lastShown, QStringLiteral("0000d, 01:00:40"));
     steady.join();
-    QTRY_COMPARE(positions.value(positions.count() - 1), QStringLiteral("0000d, 01:00:40"));
-    // Time for a notification that would follow too soon.
-    QTest::qWait(100);
+    QTest::qWait(100); // time for a notification that would follow too soon
     QVERIFY(times.count() >= 2);
     for (int i = 1; i < times.count(); ++i)
-        QVERIFY2(times.at(i) - times.at(i - 1) >= 39'000'000, qPrintable(QString::number(times.at(i) - times.at(i - 1))));
+        QVERIFY2(times.at(i) - times.at(i - 1) >= 39, qPrintable(QString::number(times.at(i) - times.at(i - 1))));
     const int announced = changes.count();
     model.engine().setElapsed(1.0); // after a quiet interval: at once
     QCoreApplication::sendPostedEvents();
@@ -149,35 +139,6 @@ void TestPlayerModel::rowFollowsTheEngine()
     model.metadataUpdate(QStringLiteral("Artist - Title"));
     QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), notConnected, QStringLiteral("Error"), 0, 0, true,
                                              true, false}));
-}
-
-void TestPlayerModel::showsStatusAndElapsedTexts_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("statusText");
-    QTest::addColumn<double>("elapsed");
-    QTest::addColumn<QString>("elapsedText");
-    // Changing, On Air, zero and an hour show in the row tests.
-
-    const QString largest = QStringLiteral("9999d, 23:59:59");
-    QTest::newRow("off, under a minute") << int(Off) << "Off" << 59.99 << "0000d, 00:00:59";
-    QTest::newRow("error, a day") << int(Error) << "Error" << 90061.0 << "0001d, 01:01:01";
-    QTest::newRow("unknown, the last second") << 4 << "N/A" << 863999999.5 << largest;
-    QTest::newRow("unknown, 10000 days") << -1 << "N/A" << 864000000.0 << largest;
-    QTest::newRow("infinite") << 7 << "N/A" << std::numeric_limits<double>::infinity() << largest;
-    QTest::newRow("negative time") << 7 << "N/A" << -5.0 << "--";
-    QTest::newRow("not a number") << 7 << "N/A" << std::numeric_limits<double>::quiet_NaN() << "--";
-}
-
-void TestPlayerModel::showsStatusAndElapsedTexts()
-{
-    QFETCH(int, status);
-    QFETCH(QString, statusText);
-    QFETCH(double, elapsed);
-    QFETCH(QString, elapsedText);
-
-    QCOMPARE(PlayerModel::statusText(status), statusText);
-    QCOMPARE(PlayerModel::elapsedText(elapsed), elapsedText);
 }
 
 void TestPlayerModel::listsLiveSourcesOnce_data()
@@ -199,7 +160,6 @@ void TestPlayerModel::listsLiveSourcesOnce()
     QCOMPARE(model.liveSources(), sources);
     qputenv("PULSE_SERVER", server);
 
-    QCOMPARE(sources.userType(), int(QMetaType::QVariantList));
     QStringList names;
     for (const QVariant &source : sources.toList()) {
         QCOMPARE(source.toMap().keys(), QStringList({QStringLiteral("deviceName"), QStringLiteral("index")}));
@@ -208,50 +168,8 @@ void TestPlayerModel::listsLiveSourcesOnce()
     QCOMPARE(names, serverRunning ? pulse.sources() : QStringList());
     QCOMPARE(countLines(log, QStringLiteral("Initializing ffmpeg avdevices, version: ")), 1);
     QCOMPARE(model.engine().status(), int(serverRunning ? Off : Error));
-    if (!serverRunning) {
-        QVERIFY2(model.engine().errorText().startsWith(QStringLiteral("Error while listing devices occurred: ")),
-                 qPrintable(model.engine().errorText()));
-    }
-}
-
-void TestPlayerModel::sendsTheWatchedFilesFirstLine_data()
-{
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("updates");
-    QTest::addColumn<bool>("watched");
-
-    const QString file = QUrl::fromLocalFile(folder.filePath(QStringLiteral("now-playing.txt"))).toString();
-    const QString missing = QUrl::fromLocalFile(folder.filePath(QStringLiteral("missing.txt"))).toString();
-    QTest::newRow("first line") << file << QByteArray("Artist - Title\nNext\n") << 1 << true;
-    QTest::newRow("no line end") << file << QByteArray("Artist - Title") << 1 << true;
-    QTest::newRow("empty file") << file << QByteArray() << 0 << true;
-    QTest::newRow("empty first line") << file << QByteArray("\nArtist - Title\n") << 0 << true;
-    QTest::newRow("missing file") << missing << QByteArray() << 0 << false;
-    QTest::newRow("not a file URL") << QStringLiteral("http://127.0.0.1:9/now-playing.txt")
-                                    << QByteArray("Artist - Title\n") << 0 << false;
-}
-
-void TestPlayerModel::sendsTheWatchedFilesFirstLine()
-{
-    QFETCH(QString, url);
-    QFETCH(QByteArray, content);
-    QFETCH(int, updates);
-    QFETCH(bool, watched);
-
-    LogsModel log;
-    QVERIFY(writeFile(folder.filePath(QStringLiteral("now-playing.txt")), content));
-    // Off the air every update is refused with a report, which counts them.
-    PlayerModel model;
-    model.setMetadataFile(url);
-    QCOMPARE(countLines(log, notConnected), updates);
-    if (watched) {
-        // Each rewrite is sent, the same title again too.
-        for (int rewrite = 1; rewrite <= 2; ++rewrite) {
-            QVERIFY(writeFile(folder.filePath(QStringLiteral("now-playing.txt")), "Artist - Title\n"));
-            QTRY_COMPARE(countLines(log, notConnected), updates + rewrite);
-        }
-    }
+    QCOMPARE(model.engine().errorText().startsWith(QStringLiteral("Error while listing devices occurred: ")),
+             !serverRunning);
 }
 
 void TestPlayerModel::followsTheFileAsItIsWritten_data()
@@ -279,7 +197,7 @@ void TestPlayerModel::followsTheFileAsItIsWritten()
     const QString path = playout.filePath(QStringLiteral("now-playing.txt"));
     // Each way has a moment in between, seen on its own: the deletion, the
     // empty file, the new file beside the old one.
-    const auto write = [&](int writing, const QByteArray &title) {
+    const auto write = [&](int writing, const QByteArray &content) {
         QFile file(writing == RenameOver ? path + QStringLiteral(".new") : path);
         if (writing == DeleteAndRecreate && QFile::exists(path)) {
             QVERIFY(QFile::remove(path));
@@ -288,7 +206,7 @@ void TestPlayerModel::followsTheFileAsItIsWritten()
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         if (writing == TruncateAndRewrite)
             QTest::qWait(300);
-        file.write(title + "\nnext line\n");
+        file.write(content);
         file.close();
         if (writing == RenameOver) {
             QTest::qWait(300);
@@ -298,7 +216,7 @@ void TestPlayerModel::followsTheFileAsItIsWritten()
     QStringList titles;
     if (thereAtStart) {
         titles << QStringLiteral("Title-0");
-        write(TruncateAndRewrite, titles.constLast().toUtf8());
+        write(TruncateAndRewrite, titles.constLast().toUtf8() + "\nnext line\n");
     }
 
     LogsModel log;
@@ -313,9 +231,16 @@ void TestPlayerModel::followsTheFileAsItIsWritten()
     QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"), runTimeoutMs);
     if (thereAtStart)
         QVERIFY(icecast.waitForTitle(QStringLiteral("/live"), titles.constFirst()));
-    for (const int writing : qAsConst(changes)) {
+    for (int i = 0; i < changes.size(); ++i) {
+        // Before the last title, which has no line end, a file whose first
+        // line is empty: it sends nothing.
+        const bool last = i + 1 == changes.size();
+        if (last) {
+            write(changes.at(i), "\nnot a title\n");
+            QTest::qWait(300);
+        }
         titles << QStringLiteral("Title-%1").arg(titles.size());
-        write(writing, titles.constLast().toUtf8());
+        write(changes.at(i), titles.constLast().toUtf8() + (last ? "" : "\nnext line\n"));
         QVERIFY2(icecast.waitForTitle(QStringLiteral("/live"), titles.constLast()), qPrintable(titles.constLast()));
     }
 
@@ -355,34 +280,24 @@ void TestPlayerModel::startsAtLogonWhenAsked()
 
 void TestPlayerModel::sendsTheTitle_data()
 {
-    QTest::addColumn<QString>("title");
     QTest::addColumn<bool>("tls");
     QTest::addColumn<int>("failure");
-    QTest::addColumn<QByteArray>("requestLine"); // when plain and answered
 
-    const QString plain = QStringLiteral("Artist - Title");
-    const auto request = [](const QByteArray &song) {
-        return "GET /admin/metadata?mode=updinfo&mount=/live&song=" + song + "&charset=UTF-8 HTTP/1.1";
-    };
-    QTest::newRow("plain") << plain << false << int(None) << request("Artist%20-%20Title");
-    QTest::newRow("query characters") << QStringLiteral("Rock & Roll = 1 + 1 / 2 ~ 100% #1") << false << int(None)
-                                      << request("Rock%20%26%20Roll%20%3D%201%20%2B%201%20%2F%202%20~%20100%25%20%231");
-    QTest::newRow("letters beyond ASCII") << QStringLiteral("Caf\u00e9 Tacvba - Eres") << false << int(None)
-                                          << request("Caf%C3%A9%20Tacvba%20-%20Eres");
-    QTest::newRow("HTTPS, trusted through the certificate file") << plain << true << int(None) << QByteArray();
-    QTest::newRow("HTTP error status") << plain << false << int(Refused) << QByteArray();
-    QTest::newRow("server unreachable") << plain << false << int(Unreachable) << QByteArray();
-    QTest::newRow("server never answers") << plain << false << int(NeverAnswers) << QByteArray();
-    QTest::newRow("HTTPS, untrusted server") << plain << true << int(Untrusted) << QByteArray();
+    QTest::newRow("plain") << false << int(None);
+    QTest::newRow("HTTPS, trusted through the certificate file") << true << int(None);
+    QTest::newRow("HTTP error status") << false << int(Refused);
+    QTest::newRow("server unreachable") << false << int(Unreachable);
+    QTest::newRow("server never answers") << false << int(NeverAnswers);
+    QTest::newRow("HTTPS, untrusted server") << true << int(Untrusted);
 }
 
 void TestPlayerModel::sendsTheTitle()
 {
-    QFETCH(QString, title);
     QFETCH(bool, tls);
     QFETCH(int, failure);
-    QFETCH(QByteArray, requestLine);
 
+    // Characters that a query would take for its own, and a letter beyond ASCII.
+    const QString title = QStringLiteral("Caf\u00e9 & Roll = 1 + 1 / 2 ~ 100% #1");
     // A server over TLS of each run's own: it keeps listing a mount whose
     // source has gone.
     IcecastServer tlsIcecast;
@@ -436,10 +351,11 @@ void TestPlayerModel::sendsTheTitle()
         QVERIFY(waitUntil(5000, [&] { return impostor.closedConnections() == 1; }));
         QCOMPARE(impostor.received(), QByteArray());
     }
-    if (!requestLine.isEmpty()) {
+    if (!tls && failure == None) {
         QCOMPARE(door.metadataRequests.size(), 1);
         const QByteArrayList head = door.metadataRequests.constFirst().split('\n');
-        QCOMPARE(head.constFirst().trimmed(), requestLine);
+        QCOMPARE(head.constFirst().trimmed(), "GET /admin/metadata?mode=updinfo&mount=/live&song=Caf%C3%A9%20%26%20Roll"
+                                              "%20%3D%201%20%2B%201%20%2F%202%20~%20100%25%20%231&charset=UTF-8 HTTP/1.1");
         const QByteArray credentials = (server.sourceUser() + QLatin1Char(':') + server.sourcePassword()).toUtf8();
         QVERIFY(head.contains("Authorization: Basic " + credentials.toBase64() + '\r'));
     }
@@ -475,9 +391,8 @@ void TestPlayerModel::warnsOfDeadAir()
     LogsModel log;
     PlayerModel model;
     QSignalSpy warning(&model, &PlayerModel::deadAirSecondsChanged);
-    const QString mount = QStringLiteral("dead-air");
-    QVERIFY(icecast.waitForMount(QLatin1Char('/') + mount, false));
-    model.togglePlayPause(withStream(streamSettings(icecast, pulse.desktopSourceName(), mount),
+    QVERIFY(icecast.waitForMount(QStringLiteral("/dead-air"), false));
+    model.togglePlayPause(withStream(streamSettings(icecast, pulse.desktopSourceName(), QStringLiteral("dead-air")),
                                      {{QStringLiteral("silenceSeconds"), silenceSeconds}}));
     QVERIFY2(waitUntil(runTimeoutMs,
                        [&] { return model.engine().status() == OnAir && model.engine().leftVolume() > 0; }),
@@ -488,26 +403,27 @@ void TestPlayerModel::warnsOfDeadAir()
     QVERIFY(pulse.setDesktopToneMuted(true));
     if (warns) {
         QVERIFY(waitUntil(silenceSeconds * 1000 + 10000, [&] { return model.deadAirSeconds() > 0; }));
-        const qint64 warnedMs = muted.elapsed();
-        QVERIFY2(warnedMs >= silenceSeconds * 1000, qPrintable(QString::number(warnedMs)));
-        QCOMPARE(logLines(log).filter(QStringLiteral("Silence on the input")),
-                 QStringList{QStringLiteral("Silence on the input for %1 s").arg(silenceSeconds)});
-        // Nothing else changes: still on air, and the listeners get the silence.
-        const double elapsed = model.engine().elapsed();
-        QVERIFY(waitUntil(5000, [&] { return model.engine().elapsed() > elapsed + 0.5; }));
+        QVERIFY2(muted.elapsed() >= silenceSeconds * 1000, qPrintable(QString::number(muted.elapsed())));
+        // Nothing else changes: the listeners get the silence.
         QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
-        QVERIFY(!icecast.mountStatus(QLatin1Char('/') + mount).isEmpty());
     }
     QTest::qWait(int(qMax<qint64>(0, mutedMs - muted.elapsed())));
     QVERIFY(pulse.setDesktopToneMuted(false));
     const qint64 mutedForMs = muted.elapsed();
     QVERIFY(waitUntil(5000, [&] { return model.engine().leftVolume() > 0; }));
+    // Past the setting, counted from the mute, and past the second of sound
+    // that ends a silence.
+    if (!warns)
+        QTest::qWait(int(qMax<qint64>(0, silenceSeconds * 1000 - mutedForMs)) + 2000);
+    QVERIFY(waitUntil(5000, [&] { return model.deadAirSeconds() == 0; }));
 
     const QRegularExpression back(QStringLiteral("^Audio back after (\\d+) s of silence$"));
+    const QStringList lines = logLines(log).filter(back);
+    QCOMPARE(lines.size(), int(warns));
+    QCOMPARE(logLines(log).filter(QStringLiteral("Silence on the input")),
+             warns ? QStringList{QStringLiteral("Silence on the input for %1 s").arg(silenceSeconds)} : QStringList());
+    QCOMPARE(warning.isEmpty(), !warns);
     if (warns) {
-        QVERIFY(waitUntil(5000, [&] { return model.deadAirSeconds() == 0; }));
-        const QStringList lines = logLines(log).filter(back);
-        QCOMPARE(lines.size(), 1);
         // The levels are measured over half a second; the whole silence is told.
         const int seconds = back.match(lines.first()).captured(1).toInt();
         QVERIFY2(seconds >= mutedMs / 1000 - 1 && seconds <= mutedForMs / 1000 + 1, qPrintable(lines.first()));
@@ -516,16 +432,8 @@ void TestPlayerModel::warnsOfDeadAir()
         QCOMPARE(warning.last().first().toInt(), 0);
         for (int i = 1; i + 1 < warning.size(); ++i)
             QVERIFY(warning.at(i).first().toInt() > warning.at(i - 1).first().toInt());
-    } else {
-        // Past the setting, counted from the mute, and past the second of
-        // sound that ends a silence.
-        QTest::qWait(int(qMax<qint64>(0, silenceSeconds * 1000 - mutedForMs)) + 2000);
-        QVERIFY(warning.isEmpty());
-        QVERIFY(logLines(log).filter(QStringLiteral("Silence on the input")).isEmpty());
-        QVERIFY(logLines(log).filter(back).isEmpty());
     }
     model.shutdown();
-    QCOMPARE(model.engine().status(), int(Off));
 }
 
 QTEST_GUILESS_MAIN(TestPlayerModel)
