@@ -9,13 +9,10 @@ bool PulseServer::start()
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
     environment.insert(QStringLiteral("HOME"), folder);
     environment.remove(QStringLiteral("PULSE_SERVER"));
-    QStringList arguments{
-        QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
-        QStringLiteral("--use-pid-file=no"), QStringLiteral("--disallow-exit"),
-        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socketPath(),
-        QStringLiteral("--load=module-null-sink sink_name=silence"),
-        QStringLiteral("--load=module-sine-source rate=48000 frequency=440 source_name=") + sourceName(),
-    };
+    QStringList arguments = words("--daemonize=no --exit-idle-time=-1 -n --use-pid-file=no --disallow-exit")
+        << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socketPath()
+        << QStringLiteral("--load=module-null-sink sink_name=silence")
+        << QStringLiteral("--load=module-sine-source rate=48000 frequency=440 source_name=") + sourceName();
     if (m_desktopSource)
         arguments << QStringLiteral("--load=module-null-sink sink_name=out")
                   << QStringLiteral("--load=module-sine sink=out frequency=440");
