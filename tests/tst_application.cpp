@@ -127,7 +127,7 @@ private slots:
                          0);
                 QVERIFY(icecast.waitForTitle(mountPath, QStringLiteral("Next - Title")));
             }
-            const QJsonObject stream = icecast.probeListener(mountPath, 4000);
+            const QJsonObject stream = icecast.recordListener(mountPath, 4000).stream;
             QCOMPARE(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("mp3"));
         }
         if (deviceStalled) {

@@ -111,13 +111,6 @@ void Player::setProgressText(const QString &value)
     emit dataChanged();
 }
 
-void Player::setElapsed(double seconds)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (update(m_elapsed, seconds))
-        emit dataChanged();
-}
-
 // Every notification wakes the window's thread: the loop publishes what a
 // packet changed at once, and a meter that stays where it was costs nothing.
 void Player::setProgress(std::optional<double> elapsedSeconds, std::optional<double> leftLevel,

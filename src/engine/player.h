@@ -83,7 +83,6 @@ public:
     // failed update of a run still on the air: the status is OnAir again.
     void setSong(const QString &value);
     void setProgressText(const QString &value);
-    void setElapsed(double seconds);
     // What one capture packet changed: the elapsed time and the meters from
     // RMS levels in dB, each only when given. One notification for all.
     void setProgress(std::optional<double> elapsedSeconds, std::optional<double> leftLevel,

@@ -57,9 +57,13 @@ public:
     bool metadataFileExists() const { return nowPlayingFile.exists(); }
     int deadAirSeconds() const { return shownDeadAirSeconds; }
 
+    // The row's values, role by role from SongRole on.
+    QVariantList rowValues() const;
+
 signals:
     void metadataFileChanged();
     void deadAirSecondsChanged(int seconds);
+    void recordingProblemChanged();
 
 public slots:
     void playerDataChanged();
@@ -78,15 +82,11 @@ public:
     // Where recordings go until the user chooses a folder.
     Q_INVOKABLE QString defaultRecordFolder() const;
 
-signals:
-    void recordingProblemChanged();
-
 private:
     QString positionText() const;
     void notifyRowChanged();
     void endNotifyInterval();
     void listenToEngine();
-    QVariantList rowValues() const;
     void announceDeadAir();
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
     void onMetadataFileChange();

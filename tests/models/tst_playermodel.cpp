@@ -23,14 +23,6 @@ QString text(const PlayerModel &model, int role)
     return model.data(model.index(0, 0), role).toString();
 }
 
-QVariantList rowValues(const PlayerModel &model)
-{
-    QVariantList values;
-    for (int role = PlayerModel::SongRole; role <= PlayerModel::IsChangingRole; ++role)
-        values << model.data(model.index(0, 0), role);
-    return values;
-}
-
 int countLines(const LogsModel &log, const QString &start)
 {
     const QStringList lines = logLines(log);
@@ -86,7 +78,7 @@ void TestPlayerModel::rowFollowsTheEngine()
 {
     PlayerModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("Off"), 0, 0,
+    QCOMPARE(model.rowValues(), QVariantList({QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("Off"), 0, 0,
                                              false, false, false}));
 
     // A burst of changes on the engine's thread: none is announced there; one
@@ -94,7 +86,7 @@ void TestPlayerModel::rowFollowsTheEngine()
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     std::thread burst([&model] {
         for (int i = 1; i <= 10; ++i)
-            model.engine().setElapsed(i + 90050.5); // a day on the air
+            model.engine().setProgress(i + 90050.5, {}, {}); // a day on the air
     });
     burst.join();
     QCOMPARE(changes.count(), 0);
@@ -114,7 +106,7 @@ void TestPlayerModel::rowFollowsTheEngine()
     clock.start();
     std::thread steady([&model] {
         for (int i = 1; i <= 40; ++i) {
-            model.engine().setElapsed(i + 3600.0);
+            model.engine().setProgress(i + 3600.0, {}, {});
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
@@ -125,7 +117,7 @@ void TestPlayerModel::rowFollowsTheEngine()
     for (int i = 1; i < times.count(); ++i)
         QVERIFY2(times.at(i) - times.at(i - 1) >= 39, qPrintable(QString::number(times.at(i) - times.at(i - 1))));
     const int announced = changes.count();
-    model.engine().setElapsed(1.0); // after a quiet interval: at once
+    model.engine().setProgress(1.0, {}, {}); // after a quiet interval: at once
     QCoreApplication::sendPostedEvents();
     QCOMPARE(changes.count(), announced + 1);
 
@@ -134,10 +126,10 @@ void TestPlayerModel::rowFollowsTheEngine()
     // error state.
     const QString waiting = QStringLiteral("Connection lost, reconnecting in 8 s (try 3)");
     model.engine().setReconnecting(waiting);
-    QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), waiting, QStringLiteral("--"), 0, 0, true, false,
+    QCOMPARE(model.rowValues(), QVariantList({QStringLiteral("--"), waiting, QStringLiteral("--"), 0, 0, true, false,
                                              true}));
     model.metadataUpdate(QStringLiteral("Artist - Title"));
-    QCOMPARE(rowValues(model), QVariantList({QStringLiteral("--"), notConnected, QStringLiteral("Error"), 0, 0, true,
+    QCOMPARE(model.rowValues(), QVariantList({QStringLiteral("--"), notConnected, QStringLiteral("Error"), 0, 0, true,
                                              true, false}));
 }
 

@@ -92,10 +92,6 @@ public:
     // What a listener of the mount receives in durationMs, read by ffprobe
     // and decoded by ffmpeg.
     ListenerRecording recordListener(const QString &mount, int durationMs) const;
-    QJsonObject probeListener(const QString &mount, int durationMs) const
-    {
-        return recordListener(mount, durationMs).stream;
-    }
 
 private:
     void writeConfiguration();
