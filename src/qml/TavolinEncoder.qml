@@ -1045,8 +1045,10 @@ Window {
                                         ComboBox {
                                             id: streamSettingsProtocol
                                             objectName: "streamSettingsProtocol"
-                                            model: ["HTTP", "HTTPS"]
+                                            model: ["HTTP", "HTTPS", "Shoutcast"]
                                             currentIndex: streamSettings.protocolIndex
+                                            // A Shoutcast server knows no user and no mount.
+                                            readonly property bool shoutcast: currentText === "Shoutcast"
                                         }
                                     }
 
@@ -1087,8 +1089,16 @@ Window {
                                             placeholderText: ""
                                             selectByMouse: true
                                             text: streamSettings.mount
+                                            enabled: !streamSettingsProtocol.shoutcast
                                         }
                                     }
+                                }
+
+                                Text {
+                                    objectName: "shoutcastPortHint"
+                                    text: "Shoutcast: the source connects to port + 1"
+                                    color: "#514F59"
+                                    visible: streamSettingsProtocol.shoutcast
                                 }
 
                                 Column {
@@ -1101,6 +1111,7 @@ Window {
                                         placeholderText: ""
                                         selectByMouse: true
                                         text: streamSettings.user
+                                        enabled: !streamSettingsProtocol.shoutcast
                                     }
                                 }
 

@@ -29,7 +29,8 @@ DocumentTestCase {
             { tag: "port 0 keeps stored", field: "streamSettingsPort", text: "0", key: "port", stored: 8123 },
             { tag: "port 70000 keeps stored", field: "streamSettingsPort", text: "70000", key: "port", stored: 8123 },
             { tag: "320k", box: "streamSettingsBitrate", index: 17, key: "bitrate", stored: "320k" },
-            { tag: "48000", box: "streamSettingsSamplerate", index: 5, key: "samplerate", stored: 48000 }
+            { tag: "48000", box: "streamSettingsSamplerate", index: 5, key: "samplerate", stored: 48000 },
+            { tag: "Shoutcast", box: "streamSettingsProtocol", index: 2, key: "protocol", stored: "Shoutcast" }
         ];
     }
 
@@ -46,6 +47,10 @@ DocumentTestCase {
         tryCompare(child("editStream"), "visible", false);
 
         compare(stream[data.key], data.stored);
+        // A Shoutcast server knows no user and no mount; the port is the one below the source's.
+        var shoutcast = data.stored === "Shoutcast";
+        compare([child("streamSettingsUser").enabled, child("streamSettingsMount").enabled,
+                 child("shoutcastPortHint").visible], [!shoutcast, !shoutcast, shoutcast]);
         if (data.box)
             compare(stream[data.key + "Index"], data.index);
         else
