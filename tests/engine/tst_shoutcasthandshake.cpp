@@ -31,11 +31,9 @@ private slots:
         QTest::addColumn<QByteArray>("received");
         QTest::addColumn<int>("answer");
 
-        QTest::newRow("nothing yet") << QByteArray() << int(ShoutcastAnswer::Incomplete);
         QTest::newRow("part of the first line") << QByteArray("OK") << int(ShoutcastAnswer::Incomplete);
         QTest::newRow("accepted, as Icecast answers") << QByteArray("OK2\r\nicy-caps:11\r\n\r\n")
                                                       << int(ShoutcastAnswer::Accepted);
-        QTest::newRow("accepted, the rest to come") << QByteArray("OK2\r\n") << int(ShoutcastAnswer::Accepted);
         QTest::newRow("refused, as a DNAS answers") << QByteArray("invalid password\r\n")
                                                     << int(ShoutcastAnswer::Refused);
         QTest::newRow("an HTTP server") << QByteArray("HTTP/1.1 400 Bad Request\r\n") << int(ShoutcastAnswer::Refused);
