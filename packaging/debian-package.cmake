@@ -8,10 +8,11 @@ set(CPACK_PACKAGE_VENDOR Tavolin)
 set(CPACK_PACKAGE_CONTACT "Tavolin <encoder@tavolin.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Internet radio encoder: streams an audio input to Icecast")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tavolin Encoder captures an audio device, shows its left and right levels, encodes
-the audio and sends it live to an Icecast server. It can run a station
-unattended: it starts at logon, reconnects after a lost connection, sends the
-now-playing title from a file, records each broadcast and warns of dead air.")
+    "Tavolin Encoder captures an audio device, shows its left and right levels,
+encodes the audio and sends it live to an Icecast server. It can run a
+station unattended: it starts at logon, reconnects after a lost connection,
+sends the now-playing title from a file, records each broadcast and warns of
+dead air.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -24,5 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qml-module-qtquick2, qml-module-qtquick-window2, \
 qml-module-qtquick-controls2, qml-module-qtquick-controls, qml-module-qtquick-dialogs, \
 qml-module-qtquick-layouts, qml-module-qt-labs-settings, libqt5svg5")
+
+include(GNUInstallDirs)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tavolin-encoder)
 
 include(CPack)
