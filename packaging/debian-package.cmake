@@ -24,7 +24,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # package does not bring.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qml-module-qtquick2, qml-module-qtquick-window2, \
 qml-module-qtquick-controls2, qml-module-qtquick-controls, qml-module-qtquick-dialogs, \
-qml-module-qtquick-layouts, qml-module-qt-labs-settings, libqt5svg5")
+qml-module-qtquick-layouts, libqt5svg5")
 
 include(GNUInstallDirs)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tavolin-encoder)
