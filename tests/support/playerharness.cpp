@@ -1,5 +1,6 @@
 #include "playerharness.h"
 
+#include "engine/codec.h"
 #include "icecastserver.h"
 #include "models/logsmodel.h"
 
@@ -72,9 +73,10 @@ QStringList &capturedDebugOutput()
 }
 
 QVariantMap streamSettings(const IcecastServer &server, const QString &source, const QString &mount,
-                           int sampleRate, const QString &bitrate)
+                           int sampleRate, const QString &bitrate, const QString &codec)
 {
     const QVariantMap stream{
+        {QStringLiteral("encoder"), codec},
         {QStringLiteral("bitrate"), bitrate}, {QStringLiteral("samplerate"), sampleRate},
         {QStringLiteral("user"), server.sourceUser()}, {QStringLiteral("password"), server.sourcePassword()},
         {QStringLiteral("hostname"), server.host()}, {QStringLiteral("port"), server.port()},
@@ -122,10 +124,12 @@ QStringList listenerView(const IcecastServer &server, const QString &mount, int 
                                   : QString());
 }
 
-QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb)
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb,
+                                 const QString &codec)
 {
+    // ffprobe names each codec as the codec box does, in lower case.
     return {QStringLiteral("Tavolin Test FM"), QStringLiteral("Loopback test stream"), QStringLiteral("Test tones"),
-            QStringLiteral("http://radio.invalid/"), QStringLiteral("audio/mpeg"), QStringLiteral("mp3"),
+            QStringLiteral("http://radio.invalid/"), QString::fromLatin1(codecOf(codec).contentType), codec.toLower(),
             QString::number(sampleRate), QStringLiteral("2"), QString::number(bitsPerSecond),
             toneFrequency ? toneText(toneFrequency, levelDb) : QString()};
 }

@@ -32,7 +32,8 @@ QStringList &capturedDebugOutput();
 // The settings map that the window hands to the Player, for a stream to a
 // private test server.
 QVariantMap streamSettings(const IcecastServer &server, const QString &source, const QString &mount,
-                           int sampleRate = 44100, const QString &bitrate = QStringLiteral("128k"));
+                           int sampleRate = 44100, const QString &bitrate = QStringLiteral("128k"),
+                           const QString &codec = QStringLiteral("MP3"));
 // The settings with some values of the "stream" map changed or added.
 QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
 
@@ -47,7 +48,8 @@ QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
 QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency = 0,
                          double levelDb = 0.0);
 // What listenerView gives for a stream of streamSettings() with that tone.
-QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency = 0, double levelDb = 0.0);
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency = 0, double levelDb = 0.0,
+                                 const QString &codec = QStringLiteral("MP3"));
 
 // Of the tone that the second of samples (at sampleRate) from sample `from`
 // carries: "<frequency> Hz at about <levelDb> dB", toneText(), when nearly all
