@@ -12,6 +12,7 @@
 
 class IcecastServer;
 class LogsModel;
+struct ListenerRecording;
 
 // Long enough for a run to come on or go off the air on a busy machine.
 constexpr int runTimeoutMs = 20000;
@@ -57,6 +58,8 @@ QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFreq
 // levelDb; else what is there.
 QString heardTone(const QVector<float> &samples, int sampleRate, int from, int frequency, double levelDb);
 QString toneText(int frequency, double levelDb);
+// The seconds of a recording without that tone, each as "second N: <what is there>".
+QStringList toneGaps(const ListenerRecording &recording, int frequency, double levelDb);
 
 // What the window would see of a Player: every distinct status and progress
 // text, read after each queued change notification, the notifications, and
