@@ -9,7 +9,7 @@ packages=(
     # The window's QML modules; QtQuick.Dialogs draws its dialogs with QtQuick.Controls 1
     # and lists folders with Qt.labs.folderlistmodel when no platform dialog exists.
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
-    qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qt-labs-settings
+    qml-module-qtquick-controls qml-module-qtquick-layouts
     qml-module-qtquick-dialogs qml-module-qt-labs-folderlistmodel qml-module-qttest libqt5svg5
     # FFmpeg 5.1 is built from Debian's source with only what the engine uses
     # (scripts/build-ffmpeg.sh): the libraries it links, and nasm for its SIMD code.

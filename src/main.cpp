@@ -1,6 +1,7 @@
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
 #include "quickrenderer.h"
+#include "storedsettings.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -41,6 +42,7 @@ int main(int argc, char *argv[])
     chooseQuickRenderer();
     qmlRegisterType<PlayerModel>("com.tavolin", 1, 0, "PlayerModel");
     qmlRegisterType<LogsModel>("com.tavolin", 1, 0, "LogsModel");
+    qmlRegisterType<StoredSettings>("com.tavolin", 1, 0, "StoredSettings");
     const QQmlApplicationEngine engine(QUrl(QStringLiteral("qrc:/src/qml/TavolinEncoder.qml"), QUrl::TolerantMode));
     return application.exec();
 }

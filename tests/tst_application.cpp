@@ -19,19 +19,43 @@ class TestApplication : public QObject
     IcecastServer icecast;
     PulseServer pulse;
 
-    // Stores settings that start the stream to mount at start, plus extra lines.
-    bool storeSettings(const QString &configHome, const QString &mount, const QString &extra = QString()) const
+    static QString settingsFile(const QString &configHome)
     {
-        QFile settings(configHome + QStringLiteral("/Tavolin/TavolinEncoder.conf"));
-        if (!QDir(configHome).mkpath(QStringLiteral("Tavolin")) || !settings.open(QIODevice::WriteOnly))
-            return false;
-        settings.write(QStringLiteral("[General]\nstartStreamOnAppStart=true\nhostname=%1\nport=%2\nmount=%3\n"
-                                      "user=%4\npassword=%5\ndeviceIndex=%6\ndeviceName=Monitor of Null Output\n")
-                           .arg(icecast.host(), QString::number(icecast.port()), mount, icecast.sourceUser(),
-                                icecast.sourcePassword(), pulse.desktopSourceName())
-                           .toUtf8()
-                       + extra.toUtf8());
-        return true;
+        return configHome + QStringLiteral("/Tavolin/TavolinEncoder.conf");
+    }
+
+    // Stores settings that start the stream to mount at start, with other values.
+    bool storeSettings(const QString &configHome, const QString &mount, const QVariantMap &others = {}) const
+    {
+        QSettings settings(settingsFile(configHome), QSettings::IniFormat);
+        const QVariantMap station{{QStringLiteral("startStreamOnAppStart"), true},
+                                  {QStringLiteral("hostname"), icecast.host()},
+                                  {QStringLiteral("port"), icecast.port()},
+                                  {QStringLiteral("mount"), mount},
+                                  {QStringLiteral("user"), icecast.sourceUser()},
+                                  {QStringLiteral("password"), icecast.sourcePassword()},
+                                  {QStringLiteral("deviceIndex"), pulse.desktopSourceName()},
+                                  {QStringLiteral("deviceName"), QStringLiteral("Monitor of Null Output")}};
+        for (const QVariantMap &values : {station, others}) {
+            for (auto value = values.cbegin(); value != values.cend(); ++value)
+                settings.setValue(value.key(), value.value());
+        }
+        settings.sync();
+        return settings.status() == QSettings::NoError;
+    }
+
+    // Every stored key with its value as text.
+    static QMap<QString, QString> storedValues(const QString &configHome)
+    {
+        const QSettings settings(settingsFile(configHome), QSettings::IniFormat);
+        QMap<QString, QString> values;
+        for (const QString &key : settings.allKeys()) {
+            const QVariant value = settings.value(key);
+            values.insert(key, value.userType() == QMetaType::QStringList
+                                   ? value.toStringList().join(QStringLiteral(", "))
+                                   : value.toString());
+        }
+        return values;
     }
 
     // Starts the program with its settings in configHome, offscreen, on the
@@ -97,10 +121,10 @@ private slots:
         const QString nowPlaying = configHome.filePath(QStringLiteral("now-playing.txt"));
         if (titleFile == ThereAtStart)
             QVERIFY(writeFile(nowPlaying, "First - Title\n"));
-        QFile settings(configHome.path() + QStringLiteral("/Tavolin/TavolinEncoder.conf"));
+        QFile settings(settingsFile(configHome.path()));
         if (!mount.isEmpty()) {
             QVERIFY(storeSettings(configHome.path(), mount,
-                                  QStringLiteral("metadataFile=%1\n").arg(titleFile == NoTitleFile ? QString() : nowPlaying)));
+                                  {{QStringLiteral("metadataFile"), titleFile == NoTitleFile ? QString() : nowPlaying}}));
             // Open to everybody, as an older version could leave it.
             QCOMPARE(::chmod(QFile::encodeName(settings.fileName()).constData(), 0666), 0);
         }
@@ -156,13 +180,76 @@ private slots:
         QVERIFY2(content.contains("samplerate=44100"), content.constData()); // the window wrote its defaults
     }
 
+    void keepsWhatIsStored_data()
+    {
+        QTest::addColumn<QString>("missingKey");
+        QTest::addColumn<QString>("written"); // what the run stores for it
+
+        // The first key of a group of the window's values, which all of the
+        // group's keys used to follow, a key in the middle of one, and a group's
+        // only key.
+        QTest::newRow("openApplicationOnSystemStartup")
+            << QStringLiteral("openApplicationOnSystemStartup") << QStringLiteral("false");
+        QTest::newRow("name") << QStringLiteral("name") << QString();
+        QTest::newRow("url") << QStringLiteral("url") << QString();
+        QTest::newRow("metadataFile") << QStringLiteral("metadataFile") << QString();
+    }
+
+    // A file with every key but one, most of them away from their defaults, as
+    // an administrator writes it: the station goes on air by itself, and after
+    // its end every key is as it was; the missing one has its default.
+    void keepsWhatIsStored()
+    {
+        QFETCH(QString, missingKey);
+        QFETCH(QString, written);
+
+        QTemporaryDir configHome;
+        QTemporaryDir runtimeDir;
+        const QString mount = QStringLiteral("keys-") + missingKey;
+        // The device's own position in the list, which the window would correct.
+        QVariantMap values{{QStringLiteral("currentIndex"), pulse.sources().indexOf(pulse.desktopSourceName())},
+                           {QStringLiteral("openApplicationOnSystemStartup"), true},
+                           {QStringLiteral("name"), QStringLiteral("Tavolin Test FM")},
+                           {QStringLiteral("description"), QStringLiteral("Loopback")},
+                           {QStringLiteral("genre"), QStringLiteral("Rock, Pop")},
+                           {QStringLiteral("url"), QStringLiteral("http://radio.invalid/")},
+                           {QStringLiteral("encoder"), QStringLiteral("MP3")},
+                           {QStringLiteral("encoderIndex"), 0},
+                           {QStringLiteral("protocol"), QStringLiteral("HTTP")},
+                           {QStringLiteral("protocolIndex"), 0},
+                           {QStringLiteral("bitrate"), QStringLiteral("96k")},
+                           {QStringLiteral("bitrateIndex"), 10},
+                           {QStringLiteral("samplerate"), 48000},
+                           {QStringLiteral("samplerateIndex"), 5},
+                           {QStringLiteral("certificateFile"), configHome.filePath(QStringLiteral("ca.pem"))},
+                           {QStringLiteral("reconnect"), true},
+                           {QStringLiteral("record"), true},
+                           {QStringLiteral("recordFolder"), configHome.filePath(QStringLiteral("shows"))},
+                           {QStringLiteral("silenceSeconds"), 120},
+                           {QStringLiteral("metadataFile"), configHome.filePath(QStringLiteral("title.txt"))}};
+        values.remove(missingKey);
+        QVERIFY(storeSettings(configHome.path(), mount, values));
+        const QMap<QString, QString> before = storedValues(configHome.path());
+
+        QProcess application;
+        launch(application, configHome.path(), runtimeDir.path());
+        QVERIFY2(icecast.waitForMount(QLatin1Char('/') + mount, true), application.peek(1 << 16).constData());
+        QCOMPARE(::kill(static_cast<pid_t>(application.processId()), SIGTERM), 0);
+        QVERIFY(application.waitForFinished(10000));
+
+        QMap<QString, QString> after = storedValues(configHome.path());
+        QCOMPARE(after.take(missingKey), written);
+        for (auto value = before.cbegin(); value != before.cend(); ++value)
+            QCOMPARE(after.value(value.key()), value.value());
+    }
+
     void aRecordingSurvivesAKill()
     {
         QTemporaryDir configHome;
         QTemporaryDir runtimeDir;
         QTemporaryDir recordings;
         QVERIFY(storeSettings(configHome.path(), QStringLiteral("live-kill"),
-                              QStringLiteral("record=true\nrecordFolder=%1\n").arg(recordings.path())));
+                              {{QStringLiteral("record"), true}, {QStringLiteral("recordFolder"), recordings.path()}}));
         QProcess application;
         launch(application, configHome.path(), runtimeDir.path());
         QVERIFY2(icecast.waitForMount(QStringLiteral("/live-kill"), true), application.readAll().constData());

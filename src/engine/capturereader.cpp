@@ -4,6 +4,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -13,10 +14,17 @@ extern "C" {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // An input that answers "try again" (dshow) is asked again after this.
 constexpr std::chrono::milliseconds readRetryDelay(100);
-// How long letting go of the device waits for the thread.
-constexpr std::chrono::milliseconds releaseWait(100);
+// Letting go of the device waits for the thread while the device delivers: a
+// read returns within one fragment (100 ms asked for), and the device and its
+// sound-server connection are closed by the time the run reports its end. A
+// device that has delivered nothing for this long may never return.
+constexpr std::chrono::milliseconds stalledAfter(300);
+// The longest wait, also for a device that goes on delivering.
+constexpr std::chrono::milliseconds longestReleaseWait(1000);
 // Packets read ahead of the run. When the run falls behind the thread waits,
 // and the device buffers (and drops) as it did before it had a thread. It
 // waits until half the queue has been taken: an input faster than the run
@@ -44,6 +52,7 @@ struct CaptureHandOver
     bool reading = false;             // the run has started reading
     bool released = false;            // the run has let go
     bool finished = false;            // the thread has closed the device
+    Clock::time_point lastDelivery = Clock::now(); // of a packet, or the thread's start
     int readResult = 0;               // what stopped the reading, once finished
     std::array<AVPacket *, queueCapacity> packets{};
     std::size_t first = 0;
@@ -85,6 +94,7 @@ bool waitForReading(CaptureHandOver &handOver)
 void queuePacket(CaptureHandOver &handOver, AVPacket *packet)
 {
     std::unique_lock<std::mutex> lock(handOver.mutex);
+    handOver.lastDelivery = Clock::now();
     if (handOver.count == queueCapacity)
         handOver.changed.wait(lock, [&] { return handOver.count <= queueRefillMark || handOver.released; });
     if (handOver.released) {
@@ -154,7 +164,14 @@ CaptureReader::~CaptureReader()
     std::unique_lock<std::mutex> lock(handOver.mutex);
     handOver.released = true;
     handOver.changed.notify_all();
-    const bool finished = handOver.changed.wait_for(lock, releaseWait, [&] { return handOver.finished; });
+    const Clock::time_point latest = Clock::now() + longestReleaseWait;
+    while (!handOver.finished) {
+        const Clock::time_point deadline = std::min(handOver.lastDelivery + stalledAfter, latest);
+        if (Clock::now() >= deadline)
+            break;
+        handOver.changed.wait_until(lock, deadline);
+    }
+    const bool finished = handOver.finished;
     lock.unlock();
     if (finished)
         m_thread.join();

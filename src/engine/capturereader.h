@@ -36,9 +36,9 @@ class CaptureReader
 {
 public:
     CaptureReader() = default;
-    // Lets go of the device. The thread is waited for a moment only: one still
-    // blocked in the device closes it and ends on its own once the device
-    // returns.
+    // Lets go of the device, and waits for the thread to close it while the
+    // device still delivers. A thread blocked in a device that stalled is not
+    // waited for: it closes the device and ends on its own once that returns.
     ~CaptureReader();
 
     CaptureReader(const CaptureReader &) = delete;

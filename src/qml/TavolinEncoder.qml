@@ -3,7 +3,6 @@ import QtQuick.Window 2.12
 import QtQuick.Controls 2.15
 import QtQuick.Dialogs 1.3
 import QtQuick.Layouts 1.15
-import Qt.labs.settings 1.0
 import com.tavolin 1.0
 import "library.js" as Library
 
@@ -75,7 +74,7 @@ Window {
                 { "label": "Settings", "state": "VIEW_SETTINGS" }
             ]
 
-            Settings {
+            StoredSettings {
                 id: liveSourceSettings
                 objectName: "liveSourceSettings"
                 property int currentIndex: 0
@@ -83,7 +82,7 @@ Window {
                 property string deviceName: ""
             }
 
-            Settings {
+            StoredSettings {
                 id: startupSettings
                 objectName: "startupSettings"
                 property bool openApplicationOnSystemStartup: false
@@ -345,30 +344,44 @@ Window {
                                                    : state === "VIEW_SETTINGS" ? "Settings"
                                                    : state === "HIDDEN" ? "" : "Stream"
 
-                // Leaving a state keeps the height that the user or the state chose.
                 states: [
-                    State {
-                        name: "HIDDEN"
-                        PropertyChanges { target: root_window; height: 200; restoreEntryValues: false }
-                    },
-                    State {
-                        name: "VIEW_STREAMS"
-                        PropertyChanges { target: root_window; height: 324; restoreEntryValues: false }
-                    },
-                    State {
-                        name: "VIEW_STREAMS_WINDOW_RESIZE"
-                    },
-                    State {
-                        name: "VIEW_LOG"
-                        PropertyChanges { target: root_window; height: 400; restoreEntryValues: false }
-                    },
-                    State {
-                        name: "VIEW_SETTINGS"
-                        PropertyChanges { target: root_window; height: 500; restoreEntryValues: false }
-                    }
+                    State { name: "HIDDEN" },
+                    State { name: "VIEW_STREAMS" },
+                    State { name: "VIEW_STREAMS_WINDOW_RESIZE" },
+                    State { name: "VIEW_LOG" },
+                    State { name: "VIEW_SETTINGS" }
                 ]
 
+                // The window's height in each state but the one a drag opened,
+                // which keeps the height dragged to. Leaving a state keeps the
+                // height that the user or the state chose.
+                readonly property var stateHeights: ({ "HIDDEN": 200, "VIEW_STREAMS": 324, "VIEW_LOG": 400,
+                                                       "VIEW_SETTINGS": 500 })
+                // Heights asked of the window system and not reported back yet.
+                // The reports come later, in order, and reach the view's height
+                // one by one; none of them is a drag, and one of an earlier
+                // request than the last asks for the last again.
+                property var requestedHeights: []
+
+                onStateChanged: {
+                    var windowHeight = stateHeights[state];
+                    // The window reports no height that it has already.
+                    if (windowHeight === undefined
+                            || (windowHeight === root_window.height && requestedHeights.length === 0))
+                        return;
+                    requestedHeights.push(windowHeight);
+                    root_window.height = windowHeight;
+                }
+
                 onHeightChanged: {
+                    var reported = requestedHeights.indexOf(playerView.height);
+                    if (reported >= 0) {
+                        var latest = requestedHeights[requestedHeights.length - 1];
+                        requestedHeights = requestedHeights.slice(reported + 1);
+                        if (playerView.height !== latest)
+                            root_window.height = latest;
+                        return;
+                    }
                     if (height > 0 && state === "HIDDEN")
                         state = "VIEW_STREAMS_WINDOW_RESIZE";
                     else if (height === 0 && state !== "HIDDEN")
@@ -451,6 +464,8 @@ Window {
                     y: 50
                     width: parent.width
                     height: Math.max(0, parent.height - 50)
+                    // A panel that holds more than it shows says so.
+                    ScrollBar.vertical.policy: contentHeight > availableHeight ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
                     visible: detailsView.activeTab === "Stream"
 
                     Column {
@@ -482,6 +497,7 @@ Window {
                     y: 50
                     width: parent.width
                     height: Math.max(0, parent.height - 50)
+                    ScrollBar.vertical.policy: contentHeight > availableHeight ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
                     visible: detailsView.activeTab === "Log"
                     clip: true
                     contentWidth: availableWidth
@@ -512,6 +528,7 @@ Window {
                     y: 50
                     width: parent.width
                     height: Math.max(0, parent.height - 50)
+                    ScrollBar.vertical.policy: contentHeight > availableHeight ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
                     visible: detailsView.activeTab === "Settings"
                     clip: true
                     contentWidth: availableWidth
@@ -734,7 +751,8 @@ Window {
                             ComboBox {
                                 objectName: "silenceSelector"
                                 width: 300
-                                readonly property var choices: [10, 30, 60, 120, 0]
+                                readonly property var choices: Library.choicesWith([10, 30, 60, 120, 0],
+                                                                                  streamSettings.silenceSeconds)
                                 model: choices.map(function (seconds) {
                                     return seconds > 0 ? "Warn after " + seconds + " s of silence" : "No silence warning";
                                 })
@@ -800,7 +818,7 @@ Window {
         }
     }
 
-    Settings {
+    StoredSettings {
         id: streamSettings
         objectName: "streamSettings"
         property string name: ""
@@ -832,7 +850,7 @@ Window {
 
     // The now-playing file is stored, so that a station that starts by itself
     // follows it again; its title goes out once the stream is on the air.
-    Settings {
+    StoredSettings {
         id: nowPlayingSettings
         objectName: "nowPlayingSettings"
         property string metadataFile: ""
@@ -886,8 +904,9 @@ Window {
                     streamSettingsCertificateFile.text = streamSettings.certificateFile;
                     streamSettingsEncoder.currentIndex = streamSettings.encoderIndex;
                     streamSettingsProtocol.currentIndex = streamSettings.protocolIndex;
-                    streamSettingsBitrate.currentIndex = streamSettings.bitrateIndex;
-                    streamSettingsSamplerate.currentIndex = streamSettings.samplerateIndex;
+                    streamSettingsBitrate.currentIndex = streamSettingsBitrate.model.indexOf(streamSettings.bitrate);
+                    streamSettingsSamplerate.currentIndex = streamSettingsSamplerate.model.indexOf(
+                                String(streamSettings.samplerate));
                 }
 
                 function save() {
@@ -908,10 +927,11 @@ Window {
                     streamSettings.encoderIndex = streamSettingsEncoder.currentIndex;
                     streamSettings.protocol = streamSettingsProtocol.currentText.trim();
                     streamSettings.protocolIndex = streamSettingsProtocol.currentIndex;
-                    streamSettings.bitrate = streamSettingsBitrate.currentText.trim();
-                    streamSettings.bitrateIndex = streamSettingsBitrate.currentIndex;
-                    streamSettings.samplerate = parseInt(streamSettingsSamplerate.currentText, 10);
-                    streamSettings.samplerateIndex = streamSettingsSamplerate.currentIndex;
+                    Library.storeChoice(streamSettings, "bitrate", "bitrateIndex",
+                                        streamSettingsBitrate.currentText.trim(), streamSettingsBitrate.choices);
+                    Library.storeChoice(streamSettings, "samplerate", "samplerateIndex",
+                                        parseInt(streamSettingsSamplerate.currentText, 10),
+                                        streamSettingsSamplerate.choices.map(Number));
                     reset();
                     accept();
                 }
@@ -1157,9 +1177,12 @@ Window {
                                     ComboBox {
                                         id: streamSettingsBitrate
                                         objectName: "streamSettingsBitrate"
-                                        model: ["8k", "16k", "20k", "24k", "32k", "40k", "48k", "56k", "64k", "80k",
-                                                "96k", "112k", "128k", "160k", "192k", "224k", "256k", "320k"]
-                                        currentIndex: streamSettings.bitrateIndex
+                                        readonly property var choices: [
+                                            "8k", "16k", "20k", "24k", "32k", "40k", "48k", "56k", "64k", "80k",
+                                            "96k", "112k", "128k", "160k", "192k", "224k", "256k", "320k"]
+                                        // The rate the engine uses, also one the list does not offer.
+                                        model: Library.choicesWith(choices, streamSettings.bitrate)
+                                        currentIndex: model.indexOf(streamSettings.bitrate)
                                     }
                                 }
 
@@ -1169,8 +1192,9 @@ Window {
                                     ComboBox {
                                         id: streamSettingsSamplerate
                                         objectName: "streamSettingsSamplerate"
-                                        model: ["8000", "11025", "16000", "22050", "44100", "48000"]
-                                        currentIndex: streamSettings.samplerateIndex
+                                        readonly property var choices: ["8000", "11025", "16000", "22050", "44100", "48000"]
+                                        model: Library.choicesWith(choices, String(streamSettings.samplerate))
+                                        currentIndex: model.indexOf(String(streamSettings.samplerate))
                                     }
                                 }
                             }

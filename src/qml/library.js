@@ -46,3 +46,29 @@ function localPath(url) {
     var path = decodeURIComponent(String(url).replace(/^file:\/\//, ""));
     return /^\/[A-Za-z]:/.test(path) ? path.substring(1) : path;
 }
+
+// The entries of a choice box that shows a stored value: the window's own
+// choices, and the stored value too where it is none of them (a file written
+// by hand), before the first choice of a greater number.
+function choicesWith(choices, stored) {
+    if (choices.indexOf(stored) >= 0)
+        return choices;
+    var at = choices.length;
+    for (var i = 0; i < choices.length; ++i) {
+        if (parseFloat(choices[i]) > parseFloat(stored)) {
+            at = i;
+            break;
+        }
+    }
+    return choices.slice(0, at).concat([stored], choices.slice(at));
+}
+
+// Stores a choice as its value and its index among the window's choices,
+// unless it is the stored value: a value the window does not offer stays
+// stored, index and all, until the user chooses another.
+function storeChoice(settings, key, indexKey, value, choices) {
+    if (settings[key] === value)
+        return;
+    settings[key] = value;
+    settings[indexKey] = choices.indexOf(value);
+}

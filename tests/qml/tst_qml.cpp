@@ -6,6 +6,7 @@
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
 #include "quickrenderer.h"
+#include "storedsettings.h"
 
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -44,6 +45,14 @@ public:
 
     Q_INVOKABLE void clearSettings() { QSettings().clear(); }
 
+    // Writes values into the store as a person edits its file.
+    Q_INVOKABLE void storeSettings(const QVariantMap &values)
+    {
+        QSettings settings;
+        for (auto value = values.cbegin(); value != values.cend(); ++value)
+            settings.setValue(value.key(), value.value());
+    }
+
     // Waits, without handling a single event, until the engine behind the
     // model has ended its run: the window has not heard of the end yet.
     Q_INVOKABLE bool waitForRunEnd(QObject *model) const
@@ -76,6 +85,7 @@ public slots:
         chooseQuickRenderer();
         qmlRegisterType<PlayerModel>("com.tavolin", 1, 0, "PlayerModel");
         qmlRegisterType<LogsModel>("com.tavolin", 1, 0, "LogsModel");
+        qmlRegisterType<StoredSettings>("com.tavolin", 1, 0, "StoredSettings");
         if (!pulse.start() || !icecast.start())
             qFatal("The private servers did not start: %s %s", qPrintable(pulse.errorString()),
                    qPrintable(icecast.errorString()));

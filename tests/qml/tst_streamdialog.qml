@@ -1,6 +1,7 @@
 import QtQuick 2.12
 import QtQuick.Controls 2.15
 import QtTest 1.2
+import "../../src/qml/library.js" as Library
 
 DocumentTestCase {
     name: "StreamDialog"
@@ -74,6 +75,31 @@ DocumentTestCase {
         compare([stream.name, stream.port, stream.bitrate, stream.bitrateIndex, child("streamSettingsName").text,
                  child("streamSettingsPort").text, child("streamSettingsBitrate").currentIndex],
                 ["", 8000, "128k", 12, "", "8000", 12]);
+    }
+
+    // A file written by hand: a silence time and a bit rate that the window does
+    // not offer are shown, used and kept through a Save of another field; text
+    // where a number belongs gives way to the default, with a log line.
+    function test_valuesWrittenByHand() {
+        testEnvironment.storeSettings({ "silenceSeconds": "45", "bitrate": "100k", "bitrateIndex": "3",
+                                        "port": "eighty" });
+        openDocument();
+        compare(child("silenceSelector").currentText, "Warn after 45 s of silence");
+        var stream = child("streamSettings");
+        compare(Library.settingsMap(stream, child("liveSourceSettings")).stream.bitrate, "100k");
+        var dialog = openDialog("editStream", "streamButtons");
+        compare(child("streamSettingsBitrate").currentText, "100k");
+        child("streamSettingsName").text = "Renamed";
+        mouseClick(child("streamButtons").standardButton(DialogButtonBox.Save));
+        tryCompare(dialog, "visible", false);
+        var logs = child("logsModel");
+        verify(String(logs.data(logs.index(0, 0))).indexOf(
+                   "The stored setting port is not valid; it is set to its default") >= 0);
+        cleanup();
+
+        var stored = testEnvironment.storedSettings();
+        compare([stored.silenceSeconds, stored.bitrate, stored.bitrateIndex, stored.port, stored.name].map(String),
+                ["45", "100k", "3", "8000", "Renamed"]);
     }
 
     // The stored keys lie at the top level of the store and come back in a new

@@ -6,7 +6,9 @@ DocumentTestCase {
     name: "Window"
 
     // Dragging the folded window taller shows the streams under the height
-    // dragged to, and folds it back at its least height. On the settings panel
+    // dragged to, and folds it back at its least height; late height reports of
+    // panels opened quickly are no drags. A panel that holds more than it shows
+    // has a scroll bar. On the settings panel
     // the chosen now-playing file shows by name with its path below, a missing
     // one with a hint, and Clear stops following it; the silence choice is
     // stored. Each label opens its panel under its tab, from the footer or the
@@ -23,6 +25,10 @@ DocumentTestCase {
         tryCompare(child("detailsView"), "state", "HIDDEN");
 
         mouseClick(child("footerSettings"));
+        // The settings hold more than the panel shows, the streams panel does not.
+        tryCompare(child("settingsView"), "height", 250);
+        compare(child("settingsView").ScrollBar.vertical.policy, ScrollBar.AlwaysOn);
+        compare(child("streamsView").ScrollBar.vertical.policy, ScrollBar.AsNeeded);
         var document = String(testEnvironment.documentUrl);
         for (var file of [[document, "TavolinEncoder.qml"], [document + ".new", "TavolinEncoder.qml.new (does not exist yet)"]]) {
             window.chooseMetadataFile(file[0]);
@@ -35,6 +41,14 @@ DocumentTestCase {
         compare(child("nowPlayingSettings").metadataFile, "");
         child("silenceSelector").activated(4);
         compare(child("streamSettings").silenceSeconds, 0);
+        mouseClick(child("closeDetails"));
+
+        // Faster than the window system reports the heights: the late
+        // reports are no drags, and the last panel opens at its height.
+        for (var state of ["VIEW_SETTINGS", "HIDDEN", "VIEW_LOG"])
+            child("detailsView").state = state;
+        wait(200);
+        compare([child("detailsView").state, window.height], ["VIEW_LOG", 400]);
         mouseClick(child("closeDetails"));
 
         var steps = [["footerLog", "Log"], ["tabSettings", "Settings"], ["tabStream", "Stream"], ["closeDetails", ""],

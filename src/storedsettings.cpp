@@ -1,0 +1,85 @@
+#include "storedsettings.h"
+
+#include "models/logsmodel.h"
+
+#include <QMetaProperty>
+
+namespace {
+
+// The stored value as the property's type, or nothing when it does not fit.
+// Every number the window keeps is a count, an index, a port or a rate.
+QVariant fittingValue(const QVariant &stored, int type)
+{
+    // The settings file reads an unquoted value with commas, as a person
+    // writes "Rock, Pop", as a list.
+    const QString text = stored.userType() == QMetaType::QStringList
+        ? stored.toStringList().join(QStringLiteral(", "))
+        : stored.toString();
+    switch (type) {
+    case QMetaType::QString:
+        return text;
+    case QMetaType::Int: {
+        bool ok = false;
+        const int number = text.trimmed().toInt(&ok);
+        return ok && number >= 0 ? QVariant(number) : QVariant();
+    }
+    case QMetaType::Bool: {
+        const QString word = text.trimmed().toLower();
+        if (word == QLatin1String("true") || word == QLatin1String("1"))
+            return true;
+        if (word == QLatin1String("false") || word == QLatin1String("0"))
+            return false;
+        return {};
+    }
+    default: {
+        QVariant value = stored;
+        return value.convert(type) ? value : QVariant();
+    }
+    }
+}
+
+} // namespace
+
+StoredSettings::StoredSettings(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void StoredSettings::componentComplete()
+{
+    const QMetaObject *type = metaObject();
+    const int storeChangesSlot = staticMetaObject.indexOfSlot("storeChanges()");
+    // The properties from the offset on are the ones declared in QML.
+    for (int index = type->propertyOffset(); index < type->propertyCount(); ++index) {
+        const QMetaProperty property = type->property(index);
+        const QString key = QString::fromLatin1(property.name());
+        if (m_store.contains(key)) {
+            const QVariant value = fittingValue(m_store.value(key), property.userType());
+            if (value.isValid()) {
+                property.write(this, value);
+            } else {
+                LogsModel::log(QStringLiteral("The stored setting %1 is not valid; it is set to its default").arg(key));
+                m_store.setValue(key, property.read(this));
+            }
+        } else {
+            m_store.setValue(key, property.read(this));
+        }
+        m_stored.insert(key, property.read(this));
+        if (property.hasNotifySignal())
+            QMetaObject::connect(this, property.notifySignalIndex(), this, storeChangesSlot);
+    }
+}
+
+void StoredSettings::storeChanges()
+{
+    const QMetaObject *type = metaObject();
+    for (int index = type->propertyOffset(); index < type->propertyCount(); ++index) {
+        const QMetaProperty property = type->property(index);
+        const QString key = QString::fromLatin1(property.name());
+        const QVariant value = property.read(this);
+        if (value != m_stored.value(key)) {
+            m_store.setValue(key, value);
+            m_stored.insert(key, value);
+        }
+    }
+}
