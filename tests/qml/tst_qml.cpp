@@ -45,14 +45,6 @@ public:
 
     Q_INVOKABLE void clearSettings() { QSettings().clear(); }
 
-    // Writes values into the store as a person edits its file.
-    Q_INVOKABLE void storeSettings(const QVariantMap &values)
-    {
-        QSettings settings;
-        for (auto value = values.cbegin(); value != values.cend(); ++value)
-            settings.setValue(value.key(), value.value());
-    }
-
     // Waits, without handling a single event, until the engine behind the
     // model has ended its run: the window has not heard of the end yet.
     Q_INVOKABLE bool waitForRunEnd(QObject *model) const
