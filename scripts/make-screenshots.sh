@@ -7,7 +7,7 @@
 # xdotool and ImageMagick (scripts/install-dependencies.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-program=${BUILD_DIR:-build}/src/TavolinEncoder
+program=${BUILD_DIR:-build}/src/tavolin-encoder
 out=docs/screenshots
 [ -x "$program" ] || { echo "make-screenshots.sh: build the program first ($program)" >&2; exit 1; }
 
