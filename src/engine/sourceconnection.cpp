@@ -32,7 +32,7 @@ QByteArray utf8(const QString &text)
 AVDictionary *icecastOptions(const Player &player)
 {
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "content_type", utf8(player.contentType()).constData(), 0);
+    av_dict_set(&options, "content_type", player.codec().contentType, 0);
     av_dict_set(&options, "ice_genre", utf8(player.genre()).constData(), 0);
     av_dict_set(&options, "ice_name", utf8(player.streamName()).constData(), 0);
     av_dict_set(&options, "ice_description", utf8(player.description()).constData(), 0);
@@ -67,7 +67,7 @@ AVDictionary *verifiedHttpsOptions(const Player &player, const QString &caFile)
     AVDictionary *options = nullptr;
     av_dict_set(&options, "method", "PUT", 0);
     av_dict_set(&options, "auth_type", "basic", 0);
-    av_dict_set(&options, "content_type", utf8(player.contentType()).constData(), 0);
+    av_dict_set(&options, "content_type", player.codec().contentType, 0);
     av_dict_set(&options, "headers", iceHeaders(player).constData(), 0);
     av_dict_set(&options, "chunked_post", "0", 0);
     av_dict_set(&options, "send_expect_100", "1", 0);
