@@ -2,8 +2,10 @@
 // the ffmpeg command line doing the same work (the same lavfi sine or live
 // PulseAudio device, filter graph, MP3 encoder and bit rate, sent to the same
 // private Icecast server on 127.0.0.1), and next to LAME alone encoding the
-// same audio minute at the same settings.
+// same audio minute at the same settings; and the live device streamed in
+// each codec next to that codec's encoder alone.
 
+#include "engine/codec.h"
 #include "engine/icecasturl.h"
 #include "engine/player.h"
 #include "models/logsmodel.h"
@@ -23,6 +25,11 @@
 #include <QTimer>
 
 #include <lame/lame.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+}
 
 #include <algorithm>
 #include <cmath>
@@ -158,7 +165,7 @@ void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString
 // queued to this thread, which reads what the window shows. recordFolder:
 // where the engine records its runs; empty, it does not record.
 Result runEngine(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds,
-                 const QString &recordFolder)
+                 const QString &recordFolder, const QString &codec = QStringLiteral("MP3"))
 {
     Result result{name};
     result.audioSeconds = seconds;
@@ -174,7 +181,7 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const Captur
         QTimer timeout;
         timeout.setSingleShot(true);
         const QVariantMap settings =
-            withStream(streamSettings(icecast, capture.source, name, sampleRate, QString::fromLatin1(bitrate)),
+            withStream(streamSettings(icecast, capture.source, name, sampleRate, QString::fromLatin1(bitrate), codec),
                        {{QStringLiteral("record"), !recordFolder.isEmpty()},
                         {QStringLiteral("recordFolder"), recordFolder}});
         QTimer stop;
@@ -259,6 +266,94 @@ Result runLame(const QString &name, int seconds)
     return result;
 }
 
+// One sample of the tone into a frame of any of the encoders' sample formats.
+void setSample(AVFrame *frame, int channel, int index, int value16)
+{
+    const auto format = AVSampleFormat(frame->format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    uint8_t *data = frame->data[planar ? channel : 0];
+    const int position = planar ? index : index * frame->ch_layout.nb_channels + channel;
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_S16:
+        reinterpret_cast<int16_t *>(data)[position] = int16_t(value16);
+        break;
+    case AV_SAMPLE_FMT_S32:
+        reinterpret_cast<int32_t *>(data)[position] = value16 * 65536;
+        break;
+    default:
+        reinterpret_cast<float *>(data)[position] = float(value16) / 32768.0f;
+        break;
+    }
+}
+
+// A codec's encoder alone, through libavcodec on this thread, as runLame
+// feeds LAME: the desktop device's tone in the sample format, rate and frame
+// size that the engine gives that encoder, at the same bit rate. The packets
+// are counted and dropped; CPU time of this thread only.
+Result runEncoderAlone(const QString &name, const Codec &codec, int seconds)
+{
+    Result result{name};
+    result.audioSeconds = seconds;
+    const AVCodec *encoder = avcodec_find_encoder_by_name(codec.encoderName);
+    AVCodecContext *context = encoder ? avcodec_alloc_context3(encoder) : nullptr;
+    AVFrame *frame = av_frame_alloc();
+    AVPacket *packet = av_packet_alloc();
+    if (!context || !frame || !packet)
+        return result;
+    const int rate = codec.fixedSampleRate ? codec.fixedSampleRate : sampleRate;
+    av_channel_layout_default(&context->ch_layout, 2);
+    context->sample_rate = rate;
+    context->sample_fmt = codec.sampleFormat ? av_get_sample_fmt(codec.sampleFormat) : encoder->sample_fmts[0];
+    context->time_base = AVRational{1, rate};
+    context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (codec.takesBitrate)
+        context->bit_rate = 128000;
+    long encodedBytes = 0;
+    const rusage before = usageOf(RUSAGE_THREAD);
+    QElapsedTimer wall;
+    wall.start();
+    int status = avcodec_open2(context, encoder, nullptr);
+    frame->nb_samples = context->frame_size;
+    frame->format = context->sample_fmt;
+    if (status >= 0)
+        status = av_channel_layout_copy(&frame->ch_layout, &context->ch_layout);
+    if (status >= 0)
+        status = av_frame_get_buffer(frame, 0);
+    const long samples = long(seconds) * rate;
+    for (long done = 0; status >= 0 && done <= samples; done += frame->nb_samples) {
+        const bool last = done == samples;
+        if (!last) {
+            status = av_frame_make_writable(frame);
+            frame->nb_samples = int(std::min<long>(context->frame_size, samples - done));
+            for (int i = 0; status >= 0 && i < frame->nb_samples; ++i) {
+                const int value = int(std::lround(16383.5 * std::sin(2.0 * M_PI * 440.0 * double(done + i) / rate)));
+                setSample(frame, 0, i, value);
+                setSample(frame, 1, i, value);
+            }
+            frame->pts = done;
+        }
+        if (status >= 0)
+            status = avcodec_send_frame(context, last ? nullptr : frame);
+        while (status >= 0 && (status = avcodec_receive_packet(context, packet)) >= 0) {
+            encodedBytes += packet->size;
+            av_packet_unref(packet);
+        }
+        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF)
+            status = 0;
+        if (last)
+            break;
+    }
+    result.wallSeconds = double(wall.elapsed()) / 1000.0;
+    setUsage(result, usageOf(RUSAGE_THREAD), before);
+    result.completed = status >= 0 && encodedBytes > 0;
+    if (!result.completed)
+        std::fprintf(stderr, "%s: the encoder failed after %ld bytes\n", qUtf8Printable(name), encodedBytes);
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&context);
+    return result;
+}
+
 // Runs the ffmpeg command line with arguments, for seconds of audio.
 Result runFfmpegCommand(const QString &name, QList<QByteArray> arguments, int seconds)
 {
@@ -337,7 +432,7 @@ double cpuPerAudioMinute(const Result &result)
 
 void printResult(const Result &result)
 {
-    std::printf("%-16s %7d %8.2f %7.3f %7.3f %12.3f %9.1f %9.1f %9.1f", qUtf8Printable(result.name),
+    std::printf("%-20s %7d %8.2f %7.3f %7.3f %12.3f %9.1f %9.1f %9.1f", qUtf8Printable(result.name),
                 result.audioSeconds, result.wallSeconds, result.userSeconds, result.systemSeconds,
                 cpuPerAudioMinute(result), double(result.voluntarySwitches) / result.wallSeconds,
                 double(result.involuntarySwitches) / result.wallSeconds, double(result.peakKiB) / 1024.0);
@@ -387,7 +482,10 @@ int main(int argc, char *argv[])
                                             QStringLiteral("Leaves out the ffmpeg command line."));
     const QCommandLineOption recordOption(
         QStringLiteral("record"), QStringLiteral("The engine also records each run to a file in a temporary folder."));
-    parser.addOptions({unpacedOption, pacedOption, liveOption, noFfmpegOption, recordOption});
+    const QCommandLineOption codecsOption(
+        QStringLiteral("codecs"), QStringLiteral("The codecs besides MP3 streamed live, each next to its encoder alone (all)."),
+        QStringLiteral("names"), QStringLiteral("AAC,Opus,Vorbis,FLAC"));
+    parser.addOptions({unpacedOption, pacedOption, liveOption, noFfmpegOption, recordOption, codecsOption});
     parser.process(app);
     int unpacedSeconds = 0;
     int pacedSeconds = 0;
@@ -417,11 +515,11 @@ int main(int argc, char *argv[])
     // Each kind of run in a row, engine first; a ratio per kind.
     QList<Result> results;
     QList<QPair<int, int>> ratios;
+    const QString recordFolder = parser.isSet(recordOption) ? folder.path() : QString();
     const auto runPair = [&](const QString &kind, const Capture &capture, int seconds) {
         if (seconds == 0)
             return;
-        results << runEngine(QStringLiteral("engine-") + kind, icecast, capture, seconds,
-                             parser.isSet(recordOption) ? folder.path() : QString());
+        results << runEngine(QStringLiteral("engine-") + kind, icecast, capture, seconds, recordFolder);
         const int engineIndex = results.size() - 1;
         if (kind == QStringLiteral("live")) {
             results << runLame(QStringLiteral("lame-alone"), seconds);
@@ -436,10 +534,20 @@ int main(int argc, char *argv[])
     };
     runPair(QStringLiteral("unpaced"), sineSource(unpacedSeconds, false), unpacedSeconds);
     runPair(QStringLiteral("paced"), sineSource(pacedSeconds, true), pacedSeconds);
-    runPair(QStringLiteral("live"), {QStringLiteral("pulse"), pulse.desktopSourceName(), true}, liveSeconds);
+    const Capture live{QStringLiteral("pulse"), pulse.desktopSourceName(), true};
+    runPair(QStringLiteral("live"), live, liveSeconds);
+    // The other codecs live, each next to its own encoder.
+    for (const QString &name : parser.value(codecsOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (liveSeconds == 0)
+            break;
+        const QString kind = name.toLower();
+        results << runEngine(QStringLiteral("engine-live-") + kind, icecast, live, liveSeconds, recordFolder, name);
+        results << runEncoderAlone(kind + QStringLiteral("-alone"), codecOf(name), liveSeconds);
+        ratios.append({results.size() - 2, results.size() - 1});
+    }
     icecast.stop();
 
-    std::printf("%-16s %7s %8s %7s %7s %12s %9s %9s %9s %9s %8s\n", "run", "audio s", "wall s", "user s", "sys s",
+    std::printf("%-20s %7s %8s %7s %7s %12s %9s %9s %9s %9s %8s\n", "run", "audio s", "wall s", "user s", "sys s",
                 "CPU s/aud min", "vol cs/s", "inv cs/s", "peak MiB", "chg/aud s", "on air ms");
     bool completed = true;
     for (const Result &result : results) {

@@ -1,7 +1,7 @@
 // What the window costs on air. The same live PulseAudio device (a sine played
 // into a null sink, captured from its monitor as a desktop device is) is
 // streamed to the same private Icecast server at 44100 Hz and 128k, all at the
-// same time: by the whole program (the built TavolinEncoder, its window on
+// same time: by the whole program (the built tavolin-encoder, its window on
 // Xvfb, started by its stored "Start stream when opening application") three
 // times: as a user starts it, with no renderer set ("default"), with
 // QT_QUICK_BACKEND=software ("software") and with QT_QUICK_BACKEND set empty,

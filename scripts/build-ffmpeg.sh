@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the FFmpeg 5.1 that the program links: Debian 12's own FFmpeg source,
 # configured with only what the engine uses (the pulse and lavfi inputs, the
-# filter graph's audio filters, PCM decoders, LAME, the MP3 muxer and the
-# icecast/http/https protocols over GnuTLS), as static libraries.
+# filter graph's audio filters, PCM decoders, the encoders of the five codecs
+# (LAME, libopus, libvorbis, FFmpeg's own AAC and FLAC), their stream and file
+# muxers (MP3, ADTS, Ogg, FLAC) and the icecast/http/https protocols over
+# GnuTLS), as static libraries.
 # Debian's shared build links about a hundred libraries (speech voices, video
 # codecs, SVG, GL), which cost a running program about 37 MiB of resident
 # memory for nothing it uses.
@@ -20,11 +22,11 @@ prefix=$root/prefix
 configure_options=(
     --disable-programs --disable-doc --disable-debug --enable-pic
     --disable-autodetect --disable-everything --disable-swscale --disable-postproc
-    --enable-libpulse --enable-libmp3lame --enable-gnutls
+    --enable-libpulse --enable-libmp3lame --enable-libopus --enable-libvorbis --enable-gnutls
     --enable-indev=pulse,lavfi
     --enable-decoder='pcm_*'
     --enable-filter=abuffer,abuffersink,aformat,astats,aresample,asetnsamples,asetpts,sine,arealtime
-    --enable-encoder=libmp3lame --enable-muxer=mp3
+    --enable-encoder=libmp3lame,aac,libopus,libvorbis,flac --enable-muxer=mp3,adts,ogg,flac
     --enable-protocol=icecast,http,https,tcp,tls,file
 )
 

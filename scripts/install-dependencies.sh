@@ -13,13 +13,16 @@ packages=(
     qml-module-qtquick-dialogs qml-module-qt-labs-folderlistmodel qml-module-qttest libqt5svg5
     # FFmpeg 5.1 is built from Debian's source with only what the engine uses
     # (scripts/build-ffmpeg.sh): the libraries it links, and nasm for its SIMD code.
-    libpulse-dev libgnutls28-dev libmp3lame-dev nasm xz-utils debian-archive-keyring
+    libpulse-dev libgnutls28-dev libmp3lame-dev libopus-dev libvorbis-dev nasm xz-utils debian-archive-keyring
     # The ffmpeg and ffprobe programs: the tests listen to the stream with them.
     ffmpeg icecast2 pulseaudio pulseaudio-utils util-linux
     # The system's certificate authorities for HTTPS; the tests make certificates with openssl.
     ca-certificates openssl
     # A virtual display for the window where there is none (scripts/run.sh, bench/windowbench).
     xvfb xauth
+    # The package (scripts/package.sh: dpkg-shlibdeps comes with build-essential's
+    # dpkg-dev) and the checks of its desktop entry and AppStream metadata.
+    desktop-file-utils appstream
     # Drawing the images and taking the screenshots (scripts/make-images.sh, make-screenshots.sh).
     imagemagick librsvg2-bin fonts-dejavu-core xdotool
 )

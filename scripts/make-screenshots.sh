@@ -7,7 +7,7 @@
 # xdotool and ImageMagick (scripts/install-dependencies.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-program=${BUILD_DIR:-build}/src/TavolinEncoder
+program=${BUILD_DIR:-build}/src/tavolin-encoder
 out=docs/screenshots
 [ -x "$program" ] || { echo "make-screenshots.sh: build the program first ($program)" >&2; exit 1; }
 
@@ -86,16 +86,29 @@ shot "$window" silence
 kill -TERM "$program_pid"
 wait "$program_pid"
 
-# The settings tab with a now-playing file chosen, as a restart finds it.
+# The settings tab with a now-playing file chosen, as a restart finds it, and
+# the stream dialog's encoding settings with Opus chosen.
 mkdir -p "$servers_folder/playout"
 echo "Tavolin Radio - Morning Show" >"$servers_folder/playout/now-playing.txt"
-echo "metadataFile=$servers_folder/playout/now-playing.txt" >>"$XDG_CONFIG_HOME/Tavolin/TavolinEncoder.conf"
+cat >>"$XDG_CONFIG_HOME/Tavolin/TavolinEncoder.conf" <<CONF
+metadataFile=$servers_folder/playout/now-playing.txt
+encoder=Opus
+encoderIndex=2
+bitrate=96k
+bitrateIndex=10
+CONF
 "$program" >>"$servers_folder/program.txt" 2>&1 &
 program_pid=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tavolin Encoder$' | head -n 1)
 sleep 1
 click "$window" 183 175
 shot "$window" tab-settings-file
+click "$window" 48 175
+click "$window" 80 236 # "Configure stream"
+dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Configure stream$' | head -n 1)
+xdotool mousemove --window "$dialog" 400 400 click --repeat 15 5 # scrolled to its end
+sleep 1
+shot "$dialog" stream-dialog-opus
 
 kill -TERM "$program_pid"
 wait "$program_pid"

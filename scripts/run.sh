@@ -60,7 +60,7 @@ if ! pactl info >/dev/null 2>&1 || [ -z "$(pactl list short sources 2>/dev/null)
     echo "run.sh: no sound server here; a private PulseAudio plays a test tone (source \"Monitor of Null Output\")"
 fi
 
-program=$build_dir/src/TavolinEncoder
+program=$build_dir/src/tavolin-encoder
 echo "run.sh: press play; listen at http://localhost:$port/live"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     start_xvfb

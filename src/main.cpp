@@ -3,6 +3,7 @@
 #include "quickrenderer.h"
 #include "storedsettings.h"
 
+#include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlEngine>
@@ -18,6 +19,33 @@
 #include <QSettings>
 #endif
 
+namespace {
+
+// --help and --version, answered before the window's application exists: a
+// terminal without a display gets them too. Every other argument is left to
+// Qt (-platform, -reverse ...) or ignored, as before.
+void answerHelpAndVersion(int &argc, char *argv[])
+{
+    const QCoreApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Captures an audio device and streams it live to an Icecast server."));
+    // Qt's one-dash words are words, not rows of one-letter options such as -v.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // Not addHelpOption: its --help-all would list Qt's options, which only
+    // the window's application knows.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help."));
+    parser.addOption(help);
+    parser.addVersionOption();
+    parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(help))
+        parser.showHelp();
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
@@ -28,15 +56,24 @@ int main(int argc, char *argv[])
         freopen("CONOUT$", "w", stderr);
     }
 #endif
-    QGuiApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Tavolin"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("tavolin.example"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVOLIN_VERSION));
+    // --version names the command as it is called.
+    answerHelpAndVersion(argc, argv);
+    // Set, not taken from the executable's name: the settings stay in
+    // Tavolin/TavolinEncoder whatever the executable is called.
+    QCoreApplication::setApplicationName(QStringLiteral("TavolinEncoder"));
+    QGuiApplication application(argc, argv);
+    // The desktop entry's name, which Wayland compositors match windows by.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.tavolin.TavolinEncoder"));
 #ifdef Q_OS_LINUX
     const TerminationSignals terminationSignals;
     // The window keeps the stream password in this file; private before the window reads or writes it.
     const QString settingsFile = QSettings().fileName();
     if (!makeSettingsFilePrivate(settingsFile))
         qWarning("Could not make the settings file %s private", qUtf8Printable(settingsFile));
+    PlayerModel::renewRenamedAutoStart();
 #endif
 
     chooseQuickRenderer();

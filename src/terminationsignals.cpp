@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <QWindow>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
@@ -64,12 +65,15 @@ void TerminationSignals::closeWindows()
     char buffer[16];
     while (::read(signalSockets[1], buffer, sizeof buffer) > 0) {
     }
-    const QWindowList windows = QGuiApplication::topLevelWindows();
+    QWindowList windows = QGuiApplication::topLevelWindows();
     // Without a window (the document failed to load) nothing else would end the loop.
     if (windows.isEmpty()) {
         QCoreApplication::quit();
         return;
     }
+    // A window that a modal dialog blocks ignores its close: the dialogs go first.
+    std::stable_partition(windows.begin(), windows.end(),
+                          [](const QWindow *window) { return window->modality() != Qt::NonModal; });
     for (QWindow *window : windows)
         window->close();
 }

@@ -211,6 +211,24 @@ private slots:
                  stored.contains(QLatin1Char('=')));
     }
 
+    void answersHelpAndVersion_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // how the output starts; the option is the row's name
+        QTest::newRow("--version") << QByteArray("tavolin-encoder " TAVOLIN_VERSION "\n");
+        QTest::newRow("-h") << QByteArray("Usage: " TAVOLIN_EXECUTABLE " [options]\n");
+    }
+
+    // Also in a terminal without a display.
+    void answersHelpAndVersion()
+    {
+        QFETCH(QByteArray, answer);
+        QProcess application;
+        application.start(QStringLiteral("env"), words("-u DISPLAY -u QT_QPA_PLATFORM " TAVOLIN_EXECUTABLE)
+                                                     << QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(application.waitForFinished(10000));
+        QVERIFY(application.readAll().startsWith(answer));
+    }
+
     void aRecordingSurvivesAKill()
     {
         QTemporaryDir configHome;

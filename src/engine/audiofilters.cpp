@@ -12,6 +12,10 @@ extern "C" {
 
 namespace {
 
+// The chunk for an encoder that takes frames of any size (none of the five
+// codecs' encoders does: each has a frame size once open).
+constexpr int anyFrameSizeChunk = 1024;
+
 QString sampleFormatName(AVSampleFormat format)
 {
     const char *name = av_get_sample_fmt_name(format);
@@ -36,13 +40,15 @@ int buildGraph(PipelineContext &context, AVFilterInOut *&outputs, AVFilterInOut 
     const AVRational timeBase = context.inputFormat->streams[context.inputStreamIndex]->time_base;
     const AVCodecContext *encoder = context.encoder;
     AVCodecContext *decoder = context.decoder;
+    const bool anyFrameSize = encoder->frame_size <= 0 || (encoder->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    const int frameSize = anyFrameSize ? anyFrameSizeChunk : encoder->frame_size;
 
     const QString description =
         QStringLiteral("aformat=sample_fmts=%1:channel_layouts=%2,"
                        "astats=metadata=true:reset=10:measure_perchannel=RMS_level:measure_overall=none,"
                        "aresample=%3,asetnsamples=nb_out_samples=%4,asetpts=PTS-STARTPTS")
             .arg(sampleFormatName(encoder->sample_fmt), player.channelLayout(),
-                 QString::number(encoder->sample_rate), QString::number(encoder->frame_size));
+                 QString::number(encoder->sample_rate), QString::number(frameSize));
 
     context.filterGraph = avfilter_graph_alloc();
     if (!outputs || !inputs || !context.filterGraph)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capturereader.h"
+#include "codec.h"
 #include "recorder.h"
 
 #include <QString>
@@ -24,6 +25,11 @@ class Player;
 struct PipelineContext
 {
     Player *owner = nullptr;
+    // The run's codec, as the Player chose it at the start.
+    Codec codec;
+    // The latest title of the run, which the comment header of every new Ogg
+    // stream carries; empty until the first.
+    QString title;
     // Opens, reads and closes the capture device on a thread of its own.
     std::unique_ptr<CaptureReader> capture;
     // The capture device's format context, lent by capture for the set-up.
@@ -50,6 +56,8 @@ struct PipelineContext
     // The user's choice: a connection that fails in a way that may pass is
     // tried again rather than ending the run.
     bool reconnects = false;
+    // The user's choice: each new title starts a new chain of the Ogg stream.
+    bool inStreamTitles = false;
     // While the run tries to connect again a stop interrupts the connection.
     bool reconnecting = false;
     // Set by a stage whose connection failed in a way that may pass when the
@@ -64,12 +72,16 @@ enum class ConnectionStep { Connect, Send };
 // negative FFmpeg error code, having reported what the user must see; a lost
 // connection that the run outlives is the run's to tell.
 int openInput(PipelineContext &context);
-// The MP3 encoder alone, before the filter graph that takes its frame size and
+// The encoder alone, before the filter graph that takes its frame size and
 // sample format, and again for every new connection.
 int openEncoder(PipelineContext &context);
-// Connects and starts the MP3 stream of the open encoder; on failure it
-// closes the connection again but keeps the encoder.
+// Connects and starts the stream of the open encoder; on failure it closes
+// the connection again but keeps the encoder.
 int openOutput(PipelineContext &context);
+// Ends the Ogg stream on the air and starts a new chain on its connection,
+// with the headers of the open encoder and a comment header that carries the
+// context's title. On failure the connection is closed, as by a failed write.
+int startNewChain(PipelineContext &context);
 int initFilters(PipelineContext &context);
 int encodeAndWrite(PipelineContext &context, AVFrame *frame);
 

@@ -45,9 +45,7 @@ int Player::rightVolume() const { return locked(m_rightVolume); }
 int Player::deadAirSeconds() const { return locked(m_deadAirSeconds); }
 bool Player::isPlaying() const { return locked(m_playing); }
 bool Player::isStopRequested() const { return locked(m_stopRequested); }
-QString Player::formatName() const { return locked(m_formatName); }
-QString Player::codecName() const { return locked(m_codecName); }
-QString Player::contentType() const { return locked(m_contentType); }
+Codec Player::codec() const { return locked(m_codec); }
 QString Player::bitrate() const { return locked(m_bitrate); }
 int Player::sampleRate() const { return locked(m_sampleRate); }
 QString Player::channelLayout() const { return locked(m_channelLayout); }
@@ -70,6 +68,8 @@ int Player::silenceSeconds() const { return locked(m_silenceSeconds); }
 bool Player::records() const { return locked(m_records); }
 QString Player::recordFolder() const { return locked(m_recordFolder); }
 QString Player::recordingProblem() const { return locked(m_recordingProblem); }
+bool Player::sendsTitlesInStream() const { return locked(m_inStreamTitles); }
+bool Player::refusesTitles() const { return locked(m_titlesRefused); }
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
@@ -95,13 +95,21 @@ void Player::setSong(const QString &value)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_song = value;
-    if (m_jobThread && m_records)
-        m_titlesToRecord.append(value);
+    if (m_jobThread)
+        m_newTitles.append(value);
     if (m_status == Error && m_metadataErrorOnAir && m_playing && !m_stopRequested) {
         m_status = OnAir;
         m_errorText = QString();
     }
     emit dataChanged();
+}
+
+void Player::setTitlesRefused()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (std::exchange(m_titlesRefused, true))
+        return;
+    LogsModel::log(QStringLiteral("The server takes no titles for %1 streams").arg(m_codec.shownName));
 }
 
 void Player::setProgressText(const QString &value)
@@ -185,10 +193,10 @@ void Player::reportRecordingStopped(const QString &reason)
     emit recordingProblemChanged();
 }
 
-QStringList Player::takeTitlesToRecord()
+Player::Requests Player::takeRequests()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return std::exchange(m_titlesToRecord, QStringList());
+    return {m_stopRequested, std::exchange(m_newTitles, QStringList())};
 }
 
 void Player::requestStop()
@@ -229,18 +237,17 @@ void Player::endRun()
 
 // Called with the mutex held, before the job thread exists. No defaults and no
 // validation: the window sends complete settings. Only "reconnect",
-// "silenceSeconds" and "record" may be absent, from maps made before they
-// existed, and are then off.
+// "silenceSeconds", "record" and "inStreamTitles" may be absent, from maps
+// made before they existed, and are then off.
 void Player::applySettings(const QVariantMap &settings)
 {
     const QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
     const QVariantMap liveSource = settings.value(QStringLiteral("liveSource")).toMap();
-    m_formatName = QStringLiteral("mp3");
-    m_codecName = QStringLiteral("libmp3lame");
-    m_contentType = QStringLiteral("audio/mpeg");
+    m_codec = codecOf(stream.value(QStringLiteral("encoder")).toString());
     m_channelLayout = QStringLiteral("stereo");
     m_bitrate = stream.value(QStringLiteral("bitrate")).toString();
-    m_sampleRate = stream.value(QStringLiteral("samplerate")).toInt();
+    m_sampleRate = m_codec.fixedSampleRate ? m_codec.fixedSampleRate
+                                           : stream.value(QStringLiteral("samplerate")).toInt();
     m_user = stream.value(QStringLiteral("user")).toString();
     m_password = stream.value(QStringLiteral("password")).toString();
     m_hostname = stream.value(QStringLiteral("hostname")).toString();
@@ -256,7 +263,9 @@ void Player::applySettings(const QVariantMap &settings)
     m_silenceSeconds = stream.value(QStringLiteral("silenceSeconds")).toInt();
     m_records = stream.value(QStringLiteral("record")).toBool();
     m_recordFolder = stream.value(QStringLiteral("recordFolder")).toString();
-    m_titlesToRecord.clear();
+    m_inStreamTitles = m_codec.oggStream && stream.value(QStringLiteral("inStreamTitles")).toBool();
+    m_titlesRefused = false;
+    m_newTitles.clear();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
     m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();
 }

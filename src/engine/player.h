@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capturebackend.h"
+#include "codec.h"
 #include "playerstatus.h"
 
 #include <QObject>
@@ -44,10 +45,9 @@ public:
     // Connected and sending: status OnAir, or Error from a failed title update
     // while the run went on. A run that starts, stops or waits to reconnect is not.
     bool isOnAir() const;
-    QString formatName() const;
-    QString codecName() const;
-    QString contentType() const;
+    Codec codec() const;
     QString bitrate() const;
+    // The rate the run encodes at: the chosen one, or the codec's own.
     int sampleRate() const;
     QString channelLayout() const;
     QString liveSourceIndex() const;
@@ -73,15 +73,23 @@ public:
     QString recordFolder() const;
     // Why the latest run's recording stopped early; empty while it goes well.
     QString recordingProblem() const;
+    // Whether each new title starts a new chain of the run's Ogg stream.
+    bool sendsTitlesInStream() const;
+    // Whether the run's server has said it takes no titles for its stream.
+    bool refusesTitles() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
     // True once the destructor runs; interrupts the run's blocking FFmpeg calls.
     bool isBeingDestroyed() const;
 
-    // The title the server accepted. It also ends the error of an earlier
-    // failed update of a run still on the air: the status is OnAir again.
+    // The title the server accepted, or the title of a run whose server takes
+    // none. It also ends the error of an earlier failed update of a run still
+    // on the air: the status is OnAir again.
     void setSong(const QString &value);
+    // The server answered that it takes no titles for this stream: logged
+    // once, and the run sends it no more.
+    void setTitlesRefused();
     void setProgressText(const QString &value);
     // What one capture packet changed: the elapsed time and the meters from
     // RMS levels in dB, each only when given. One notification for all.
@@ -95,9 +103,14 @@ public:
     void reportError(const QString &message);
     // The recording ends; the run goes on.
     void reportRecordingStopped(const QString &reason);
-    // The titles that the server took since the last call, for the run's
-    // recording. setSong gathers them while a recording run is active.
-    QStringList takeTitlesToRecord();
+    // What the main thread asks of the run, read once per capture packet:
+    // whether to stop, and the titles set since the last call.
+    struct Requests
+    {
+        bool stop = false;
+        QStringList titles;
+    };
+    Requests takeRequests();
     // A failed title update: reported like any error, but the run goes on, and
     // stays on the air for the next update if it was on the air.
     void reportMetadataError(const QString &message);
@@ -147,9 +160,7 @@ private:
     bool m_stopRequested = false;
     // With status Error: the error is a failed title update of a run on the air.
     bool m_metadataErrorOnAir = false;
-    QString m_formatName;
-    QString m_codecName;
-    QString m_contentType;
+    Codec m_codec;
     QString m_bitrate;
     int m_sampleRate = 0;
     QString m_channelLayout;
@@ -171,7 +182,9 @@ private:
     int m_silenceSeconds = 0;
     bool m_records = false;
     QString m_recordFolder;
-    QStringList m_titlesToRecord;
+    bool m_inStreamTitles = false;
+    bool m_titlesRefused = false;
+    QStringList m_newTitles;
     QString m_recordingProblem;
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();

@@ -1,12 +1,15 @@
 #include "recorder.h"
 
 #include "player.h"
+#include "recordingmuxer.h"
 
 #include "models/logsmodel.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <utility>
 
 extern "C" {
 #include <libavcodec/packet.h>
@@ -58,7 +61,7 @@ QByteArray cueTime(int64_t samples, int sampleRate)
 
 QString cuePath(const QString &recordingPath)
 {
-    return recordingPath.chopped(4) + QStringLiteral(".cue");
+    return recordingPath.left(recordingPath.lastIndexOf(QLatin1Char('.'))) + QStringLiteral(".cue");
 }
 
 // Written data reaches the disk, not only the system's cache.
@@ -78,18 +81,20 @@ QString defaultRecordingFolder()
     return QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + QStringLiteral("/Tavolin Encoder");
 }
 
-QString recordingPath(const QString &folder, const QString &streamName, const QDateTime &start)
+QString recordingPath(const QString &folder, const QString &streamName, const QDateTime &start,
+                      const QString &extension)
 {
     const QString base = QDir(folder).filePath(safeName(streamName) + QLatin1Char(' ')
                                                + start.toString(QStringLiteral("yyyy-MM-dd HH-mm-ss")));
-    QString path = base + QStringLiteral(".mp3");
+    QString path = base + extension;
     for (int copy = 2; QFileInfo::exists(path) || QFileInfo::exists(cuePath(path)); ++copy)
-        path = base + QStringLiteral(" (%1).mp3").arg(copy);
+        path = base + QStringLiteral(" (%1)").arg(copy) + extension;
     return path;
 }
 
 Recorder::Recorder(Player &player)
     : m_player(player)
+    , m_codec(player.codec())
     , m_folder(player.recordFolder())
     , m_streamName(player.streamName())
     , m_start(QDateTime::currentDateTime())
@@ -99,41 +104,65 @@ Recorder::Recorder(Player &player)
         m_folder = defaultRecordingFolder();
 }
 
-bool Recorder::open()
+Recorder::~Recorder() = default;
+
+bool Recorder::open(const AVCodecContext *encoder)
 {
     if (!QDir().mkpath(m_folder)) {
         stop(QStringLiteral("Could not create the folder ") + m_folder);
         return false;
     }
-    m_file.setFileName(recordingPath(m_folder, m_streamName, m_start));
-    // Unbuffered: the recorder gathers whole packets itself, so the file
-    // always ends on a frame.
+    m_file.setFileName(recordingPath(m_folder, m_streamName, m_start, m_codec.fileExtension));
+    // Unbuffered: the recorder gathers whole packets (the muxer whole pages
+    // and frames) itself, so the file always ends on one.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         stop(QStringLiteral("Could not create %1 (%2)").arg(m_file.fileName(), m_file.errorString()));
         return false;
     }
     LogsModel::log(QStringLiteral("Recording to ") + m_file.fileName());
+    if (m_codec.fileFormat) {
+        m_muxer = std::make_unique<RecordingMuxer>();
+        const int result = m_muxer->open(m_file, m_codec.fileFormat, encoder);
+        if (result < 0) {
+            failedToWrite(m_muxer->errorText(result));
+            return false;
+        }
+    }
     return true;
 }
 
-void Recorder::write(const AVPacket *packet)
+void Recorder::write(const AVPacket *packet, const AVCodecContext *encoder)
 {
-    if (m_stopped || (!m_file.isOpen() && !open()))
+    if (m_stopped || (!m_file.isOpen() && !open(encoder)))
         return;
-    m_pending.append(reinterpret_cast<const char *>(packet->data), packet->size);
+    if (m_muxer) {
+        const int result = m_muxer->write(packet);
+        if (result < 0) {
+            failedToWrite(m_muxer->errorText(result));
+            return;
+        }
+    } else {
+        m_pending.append(reinterpret_cast<const char *>(packet->data), packet->size);
+    }
     m_samples += packet->duration;
     if (m_samples - m_syncedSamples >= int64_t(syncEverySeconds) * m_sampleRate && writePending()) {
         syncToDisk(m_file);
         m_syncedSamples = m_samples;
     }
-    for (const QString &title : m_player.takeTitlesToRecord())
+    for (const QString &title : std::exchange(m_newTitles, QStringList()))
         addTitle(title);
 }
 
 bool Recorder::writePending()
 {
+    if (m_muxer) {
+        const int result = m_muxer->flush();
+        if (result < 0)
+            failedToWrite(m_muxer->errorText(result));
+        return result >= 0;
+    }
     if (m_file.write(m_pending) != m_pending.size()) {
-        stop(QStringLiteral("Could not write %1 (%2)").arg(m_file.fileName(), m_file.errorString()));
+        failedToWrite(m_file.errorString());
         return false;
     }
     m_pending.clear();
@@ -152,7 +181,7 @@ void Recorder::addTitle(const QString &title)
             return;
         }
         text = "TITLE " + cueText(m_streamName.isEmpty() ? fallbackName : m_streamName) + "\nFILE "
-            + cueText(QFileInfo(m_file.fileName()).fileName()) + " MP3\n";
+            + cueText(QFileInfo(m_file.fileName()).fileName()) + ' ' + m_codec.cueFileType + '\n';
     }
     const int separator = title.indexOf(QStringLiteral(" - "));
     text += QStringLiteral("  TRACK %1 AUDIO\n").arg(++m_tracks, 2, 10, QLatin1Char('0')).toLatin1();
@@ -165,6 +194,11 @@ void Recorder::addTitle(const QString &title)
     text += "    INDEX 01 " + cueTime(m_samples, m_sampleRate) + '\n';
     if (m_cue.write(text) != text.size() || !m_cue.flush())
         stop(QStringLiteral("Could not write %1 (%2)").arg(m_cue.fileName(), m_cue.errorString()));
+}
+
+void Recorder::failedToWrite(const QString &error)
+{
+    stop(QStringLiteral("Could not write %1 (%2)").arg(m_file.fileName(), error));
 }
 
 void Recorder::stop(const QString &reason)
@@ -180,6 +214,12 @@ void Recorder::finish()
         return;
     if (!m_stopped)
         writePending();
+    if (m_muxer && !m_stopped) {
+        const int result = m_muxer->finish();
+        if (result < 0)
+            failedToWrite(m_muxer->errorText(result));
+    }
+    m_muxer.reset();
     m_file.close();
     LogsModel::log(QStringLiteral("Recording saved: ") + m_file.fileName());
 }

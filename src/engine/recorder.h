@@ -1,54 +1,67 @@
 #pragma once
 
+#include "codec.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <memory>
 
 extern "C" {
+struct AVCodecContext;
 struct AVPacket;
 }
 
 class Player;
+class RecordingMuxer;
 
-// The local recording of one run: the encoder's MP3 packets appended to a
-// file as they come, and the titles that reached the server in a CUE sheet
-// beside it. Raw MP3 frames need no header that is written at the end, so
-// the file plays however far it got. A failure ends the recording, never the
-// run. Job thread only.
+// The local recording of one run: the encoder's packets in a file as they
+// come, and the titles of the run in a CUE sheet beside it. MP3 is written as
+// raw frames, the other codecs through their container's muxer; either way
+// the file is written and synced about once a second and plays however far
+// it got. A failure ends the recording, never the run. Job thread only.
 class Recorder
 {
 public:
-    // Takes the folder, the stream name and the sample rate from the Player;
-    // the file is named after now, made at the first packet.
+    // Takes the codec, the folder, the stream name and the sample rate from
+    // the Player; the file is named after now, made at the first packet.
     explicit Recorder(Player &player);
+    ~Recorder();
     Recorder(const Recorder &) = delete;
     Recorder &operator=(const Recorder &) = delete;
 
     // False once the recording has stopped on a failure.
     bool isRecording() const { return !m_stopped; }
-    // Appends one encoded packet, then the titles the server has taken since,
-    // at this point of the recording.
-    void write(const AVPacket *packet);
+    // Appends one packet of the encoder, then the titles added since, at this
+    // point of the recording.
+    void write(const AVPacket *packet, const AVCodecContext *encoder);
+    void addTitles(const QStringList &titles) { m_newTitles += titles; }
     // Closes the files and logs where the recording is, if there is one.
     void finish();
 
 private:
-    bool open();
+    bool open(const AVCodecContext *encoder);
     bool writePending();
     void addTitle(const QString &title);
+    void failedToWrite(const QString &error);
     void stop(const QString &reason);
 
     Player &m_player;
+    Codec m_codec;
     QString m_folder;
     QString m_streamName;
     QDateTime m_start;
     int m_sampleRate = 0;
     QFile m_file;
-    // Packets not written yet: at most about a second.
+    // MP3 packets not written yet: at most about a second.
     QByteArray m_pending;
+    // The other codecs' container; it holds what is not written yet.
+    std::unique_ptr<RecordingMuxer> m_muxer;
+    QStringList m_newTitles;
     QFile m_cue;
     bool m_stopped = false;
     int m_tracks = 0;
@@ -61,8 +74,9 @@ private:
 // "Tavolin Encoder".
 QString defaultRecordingFolder();
 
-// "<stream name> YYYY-MM-DD HH-MM-SS.mp3" in folder: the name with the
+// "<stream name> YYYY-MM-DD HH-MM-SS<extension>" in folder: the name with the
 // characters that common file systems refuse as "_", "Tavolin Encoder" when
 // it is empty, and " (2)", " (3)", ... before the extension while a recording
-// or its CUE sheet of that name exists.
-QString recordingPath(const QString &folder, const QString &streamName, const QDateTime &start);
+// of that extension or its CUE sheet of that name exists.
+QString recordingPath(const QString &folder, const QString &streamName, const QDateTime &start,
+                      const QString &extension);

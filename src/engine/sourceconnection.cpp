@@ -35,7 +35,7 @@ QByteArray utf8(const QString &text)
 AVDictionary *icecastOptions(const Player &player)
 {
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "content_type", utf8(player.contentType()).constData(), 0);
+    av_dict_set(&options, "content_type", player.codec().contentType, 0);
     av_dict_set(&options, "ice_genre", utf8(player.genre()).constData(), 0);
     av_dict_set(&options, "ice_name", utf8(player.streamName()).constData(), 0);
     av_dict_set(&options, "ice_description", utf8(player.description()).constData(), 0);
@@ -70,7 +70,7 @@ AVDictionary *verifiedHttpsOptions(const Player &player, const QString &caFile)
     AVDictionary *options = nullptr;
     av_dict_set(&options, "method", "PUT", 0);
     av_dict_set(&options, "auth_type", "basic", 0);
-    av_dict_set(&options, "content_type", utf8(player.contentType()).constData(), 0);
+    av_dict_set(&options, "content_type", player.codec().contentType, 0);
     av_dict_set(&options, "headers", iceHeaders(player).constData(), 0);
     av_dict_set(&options, "chunked_post", "0", 0);
     av_dict_set(&options, "send_expect_100", "1", 0);
@@ -162,7 +162,7 @@ int shakeHandsAsShoutcastSource(PipelineContext &context, AVIOContext *connectio
         return result;
     }
     const ShoutcastStream stream{player.streamName(), player.genre(), player.url(), player.description(),
-                                 context.encoder->bit_rate, player.contentType()};
+                                 context.encoder->bit_rate, QString::fromLatin1(player.codec().contentType)};
     result = sendAll(connection, shoutcastHeaders(stream));
     if (result < 0)
         reportConnectionFailure(context, ConnectionStep::Send,
@@ -174,6 +174,12 @@ int shakeHandsAsShoutcastSource(PipelineContext &context, AVIOContext *connectio
 // the server's, the handshake written and read on it, then the muxer's output.
 int openShoutcastConnection(PipelineContext &context, AVIOContext **connection)
 {
+    const Codec codec = context.owner->codec();
+    if (codec.oggStream) {
+        context.owner->reportError(
+            QStringLiteral("Shoutcast servers take no %1 streams: choose MP3 or AAC").arg(codec.shownName));
+        return AVERROR(EINVAL);
+    }
     const QString url = context.owner->outputUrl();
     const QString address = QUrl(url).authority();
     AVDictionary *options = nullptr;

@@ -175,6 +175,23 @@ void watchSilence(Player &player, SilenceWatch &watch, const ChannelLevels &leve
         player.setDeadAirSeconds(watch.warningSeconds());
 }
 
+// New titles go to the recording's CUE sheet and into every Ogg stream that
+// starts from now on; where the user wants it, into the stream on the air too,
+// as a new chain. A connection lost meanwhile is the run's to reconnect.
+int takeTitles(PipelineContext &context, Reconnection &reconnection, const QStringList &titles)
+{
+    context.title = titles.constLast();
+    if (context.recorder)
+        context.recorder->addTitles(titles);
+    if (!context.inStreamTitles || !context.outputFormat)
+        return 0;
+    const int result = startNewChain(context);
+    if (!context.passingFailure)
+        return result;
+    loseConnection(context, reconnection);
+    return 0;
+}
+
 void publish(Player &player, Progress &progress)
 {
     if (progress.elapsed || progress.leftLevel || progress.rightLevel)
@@ -229,7 +246,14 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
             } else {
                 av_packet_unref(context.packet);
             }
-            if (player.isStopRequested()) {
+            // The one look at the main thread's requests per capture packet.
+            const Player::Requests requests = player.takeRequests();
+            if (!requests.titles.isEmpty()) {
+                result = takeTitles(context, reconnection, requests.titles);
+                if (result < 0)
+                    return result;
+            }
+            if (requests.stop) {
                 // Without a connection or a recording there is nothing to drain into.
                 if (!context.outputFormat && !isRecording(context))
                     return 0;
@@ -306,6 +330,8 @@ int Player::runStream()
 {
     PipelineContext context;
     context.owner = this;
+    context.codec = codec();
+    context.inStreamTitles = sendsTitlesInStream();
     context.reconnects = reconnects();
     setOutputUrl(protocol() == QLatin1String("shoutcast") ? shoutcastUrl(hostname(), port())
                                                            : icecastUrl(user(), password(), hostname(), port(), mount()));

@@ -35,6 +35,23 @@ QString autostartEntryPath()
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart/")
            + entryName + QStringLiteral(".desktop");
 }
+
+// Starts the running executable, with no arguments.
+void writeAutostartEntry(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile entry(path);
+    if (!entry.open(QIODevice::WriteOnly))
+        return;
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=Tavolin Encoder\n"
+                                        "Exec=%1\n"
+                                        "X-GNOME-Autostart-enabled=true\n")
+                             .arg(quotedExecArgument(QCoreApplication::applicationFilePath()));
+    entry.write(text.toUtf8());
+    entry.commit();
+}
 #endif
 
 } // namespace
@@ -58,17 +75,19 @@ void PlayerModel::setAutoStart(bool autoStart)
         QFile::remove(path);
         return;
     }
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile entry(path);
-    if (!entry.open(QIODevice::WriteOnly))
-        return;
-    const QString text = QStringLiteral("[Desktop Entry]\n"
-                                        "Type=Application\n"
-                                        "Name=Tavolin Encoder\n"
-                                        "Exec=%1\n"
-                                        "X-GNOME-Autostart-enabled=true\n")
-                             .arg(quotedExecArgument(QCoreApplication::applicationFilePath()));
-    entry.write(text.toUtf8());
-    entry.commit();
+    writeAutostartEntry(path);
 #endif
 }
+
+#ifdef Q_OS_LINUX
+void PlayerModel::renewRenamedAutoStart()
+{
+    // Versions before the executable's rename wrote its path, ending in
+    // /TavolinEncoder; from the new executable's first start the entry
+    // starts the new one.
+    const QString path = autostartEntryPath();
+    QFile entry(path);
+    if (entry.open(QIODevice::ReadOnly) && entry.readAll().contains("/TavolinEncoder\"\n"))
+        writeAutostartEntry(path);
+}
+#endif

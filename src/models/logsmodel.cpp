@@ -51,7 +51,7 @@ LogsModel::LogsModel()
     av_log_set_callback(ffmpegLogCallback);
     connect(this, &LogsModel::newLogEntry, this, &LogsModel::onNewLogEntry, Qt::AutoConnection);
     entries.append(QStringLiteral("Welcome to the Tavolin encoder!"));
-    entries.append(QStringLiteral("Version: %1").arg(QStringLiteral("1.1.0")));
+    entries.append(QStringLiteral("Version: %1").arg(QStringLiteral(TAVOLIN_VERSION)));
 }
 
 LogsModel::~LogsModel()

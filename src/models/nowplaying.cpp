@@ -18,6 +18,9 @@ namespace {
 // Like the stream's connection: a server that accepts and never answers must
 // not leave the request (and its manager) hanging for ever.
 constexpr int metadataTimeoutMs = 10000;
+// Icecast 2.4 takes no titles for Opus and FLAC mounts and says so in a
+// successful answer. The title still counts for the window and the recording.
+const QByteArray titlesRefused = QByteArrayLiteral("Mountpoint will not accept URL updates");
 
 // The request trusts what the stream's connection trusts. A file that can no
 // longer be read leaves the system's authorities alone: verification stays on.
@@ -119,6 +122,11 @@ void PlayerModel::metadataUpdate(QString metadata)
         player.reportError(QStringLiteral("Cannot update metadata: stream not connected!"));
         return;
     }
+    // The server's answer holds for the whole run: it is not asked again.
+    if (player.refusesTitles()) {
+        player.setSong(metadata);
+        return;
+    }
     auto *manager = new QNetworkAccessManager(this);
     connect(manager, &QNetworkAccessManager::finished, this, [this, manager, metadata](QNetworkReply *reply) {
         metadataReplyHandler(reply, metadata);
@@ -138,5 +146,7 @@ void PlayerModel::metadataReplyHandler(QNetworkReply *reply, const QString &meta
         player.reportMetadataError(QStringLiteral("Error while updating metadata: ") + error);
         return;
     }
+    if (reply->readAll().contains(titlesRefused))
+        player.setTitlesRefused();
     player.setSong(metadata);
 }

@@ -71,6 +71,11 @@ public slots:
 
 public:
     Q_INVOKABLE void setAutoStart(bool autoStart);
+#ifdef Q_OS_LINUX
+    // At start: a logon entry written for the executable's earlier name
+    // (TavolinEncoder) is written again for this executable.
+    static void renewRenamedAutoStart();
+#endif
     Q_INVOKABLE void metadataUpdate(QString metadata);
     Q_INVOKABLE void setMetadataFile(QString file);
     // Follows the file at a local path without sending its title now: the

@@ -846,6 +846,8 @@ Window {
         property string recordFolder: playerModel.defaultRecordFolder()
         // Seconds of silence on the input before the window warns; 0: never.
         property int silenceSeconds: 30
+        // Each title starts a new chain of an Ogg stream (Opus, Vorbis, FLAC).
+        property bool inStreamTitles: false
     }
 
     // The now-playing file is stored, so that a station that starts by itself
@@ -907,6 +909,7 @@ Window {
                     streamSettingsBitrate.currentIndex = streamSettingsBitrate.model.indexOf(streamSettings.bitrate);
                     streamSettingsSamplerate.currentIndex = streamSettingsSamplerate.model.indexOf(
                                 String(streamSettings.samplerate));
+                    streamSettingsInStreamTitles.checked = streamSettings.inStreamTitles;
                 }
 
                 function save() {
@@ -927,11 +930,15 @@ Window {
                     streamSettings.encoderIndex = streamSettingsEncoder.currentIndex;
                     streamSettings.protocol = streamSettingsProtocol.currentText.trim();
                     streamSettings.protocolIndex = streamSettingsProtocol.currentIndex;
-                    Library.storeChoice(streamSettings, "bitrate", "bitrateIndex",
-                                        streamSettingsBitrate.currentText.trim(), streamSettingsBitrate.choices);
-                    Library.storeChoice(streamSettings, "samplerate", "samplerateIndex",
-                                        parseInt(streamSettingsSamplerate.currentText, 10),
-                                        streamSettingsSamplerate.choices.map(Number));
+                    // A rate the codec does not take stays stored for the next codec that does.
+                    if (streamSettingsBitrate.enabled)
+                        Library.storeChoice(streamSettings, "bitrate", "bitrateIndex",
+                                            streamSettingsBitrate.currentText.trim(), streamSettingsBitrate.choices);
+                    if (streamSettingsSamplerate.enabled)
+                        Library.storeChoice(streamSettings, "samplerate", "samplerateIndex",
+                                            parseInt(streamSettingsSamplerate.currentText, 10),
+                                            streamSettingsSamplerate.choices.map(Number));
+                    streamSettings.inStreamTitles = streamSettingsInStreamTitles.checked;
                     reset();
                     accept();
                 }
@@ -1047,8 +1054,14 @@ Window {
                                             objectName: "streamSettingsProtocol"
                                             model: ["HTTP", "HTTPS", "Shoutcast"]
                                             currentIndex: streamSettings.protocolIndex
-                                            // A Shoutcast server knows no user and no mount.
+                                            // A Shoutcast server knows no user and no mount, and carries no Ogg stream.
                                             readonly property bool shoutcast: currentText === "Shoutcast"
+                                            delegate: ItemDelegate {
+                                                width: streamSettingsProtocol.width
+                                                text: modelData
+                                                highlighted: streamSettingsProtocol.highlightedIndex === index
+                                                enabled: modelData !== "Shoutcast" || !streamSettingsEncoder.ogg
+                                            }
                                         }
                                     }
 
@@ -1177,9 +1190,37 @@ Window {
                                     ComboBox {
                                         id: streamSettingsEncoder
                                         objectName: "streamSettingsEncoder"
-                                        model: ["MP3"]
+                                        model: ["MP3", "AAC", "Opus", "Vorbis", "FLAC"]
                                         currentIndex: streamSettings.encoderIndex
+                                        // Opus always encodes at 48000 Hz; FLAC has no bit rate.
+                                        readonly property bool fixedRate: currentText === "Opus"
+                                        readonly property bool takesBitrate: currentText !== "FLAC"
+                                        readonly property bool ogg: oggCodecs.indexOf(currentText) >= 0
+                                        readonly property var oggCodecs: ["Opus", "Vorbis", "FLAC"]
+                                        delegate: ItemDelegate {
+                                            width: streamSettingsEncoder.width
+                                            text: modelData
+                                            highlighted: streamSettingsEncoder.highlightedIndex === index
+                                            enabled: !streamSettingsProtocol.shoutcast
+                                                     || streamSettingsEncoder.oggCodecs.indexOf(modelData) < 0
+                                        }
                                     }
+                                }
+
+                                // Only a combination stored by hand, or made with the keyboard, gets here.
+                                Text {
+                                    objectName: "shoutcastCodecHint"
+                                    text: "A Shoutcast server takes MP3 and AAC streams only"
+                                    color: "#C0392B"
+                                    visible: streamSettingsProtocol.shoutcast && streamSettingsEncoder.ogg
+                                }
+
+                                CheckBox {
+                                    id: streamSettingsInStreamTitles
+                                    objectName: "streamSettingsInStreamTitles"
+                                    text: "Send titles inside Ogg streams (some browsers stop playing at each change)"
+                                    enabled: streamSettingsEncoder.ogg
+                                    checked: streamSettings.inStreamTitles
                                 }
 
                                 Column {
@@ -1194,6 +1235,7 @@ Window {
                                         // The rate the engine uses, also one the list does not offer.
                                         model: Library.choicesWith(choices, streamSettings.bitrate)
                                         currentIndex: model.indexOf(streamSettings.bitrate)
+                                        enabled: streamSettingsEncoder.takesBitrate
                                     }
                                 }
 
@@ -1206,6 +1248,8 @@ Window {
                                         readonly property var choices: ["8000", "11025", "16000", "22050", "44100", "48000"]
                                         model: Library.choicesWith(choices, String(streamSettings.samplerate))
                                         currentIndex: model.indexOf(String(streamSettings.samplerate))
+                                        enabled: !streamSettingsEncoder.fixedRate
+                                        displayText: enabled ? currentText : "48000"
                                     }
                                 }
                             }
@@ -1219,6 +1263,9 @@ Window {
                         anchors.right: parent.right
                         anchors.bottom: parent.bottom
                         standardButtons: DialogButtonBox.Save | DialogButtonBox.Cancel
+                        Component.onCompleted: standardButton(DialogButtonBox.Save).enabled = Qt.binding(function () {
+                            return !(streamSettingsProtocol.shoutcast && streamSettingsEncoder.ogg);
+                        })
 
                         onAccepted: editStream.save()
                         onRejected: {

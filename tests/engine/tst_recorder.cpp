@@ -96,6 +96,9 @@ void TestRecorder::namesTheFile_data()
         << QStringLiteral("Show") << QStringList{QStringLiteral("Show 2026-03-07 09-05-01.mp3"),
                                                  QStringLiteral("Show 2026-03-07 09-05-01 (2).mp3")}
         << QStringLiteral("Show 2026-03-07 09-05-01 (3).mp3");
+    QTest::newRow("another codec's recording") << QStringLiteral("Show")
+                                               << QStringList{QStringLiteral("Show 2026-03-07 09-05-01.mp3")}
+                                               << QStringLiteral("Show 2026-03-07 09-05-01.opus");
     QTest::newRow("its CUE sheet left behind") << QStringLiteral("Show")
                                               << QStringList{QStringLiteral("Show 2026-03-07 09-05-01.cue")}
                                               << QStringLiteral("Show 2026-03-07 09-05-01 (2).mp3");
@@ -110,7 +113,8 @@ void TestRecorder::namesTheFile()
     for (const QString &name : existing)
         QVERIFY(writeFile(scratch->filePath(name), QByteArray()));
     const QDateTime start(QDate(2026, 3, 7), QTime(9, 5, 1));
-    QCOMPARE(recordingPath(scratch->path(), streamName, start), scratch->filePath(fileName));
+    QCOMPARE(recordingPath(scratch->path(), streamName, start, fileName.mid(fileName.lastIndexOf(QLatin1Char('.')))),
+             scratch->filePath(fileName));
 }
 
 // A folder that cannot be made stops the recording, not the stream. The

@@ -56,6 +56,35 @@ DocumentTestCase {
             compare(child(data.field).text, String(data.stored));
     }
 
+    // Opus encodes at 48000 Hz alone and FLAC takes no bit rate: their boxes
+    // are disabled, and Save keeps the stored rate, also one chosen before the codec.
+    function test_codecRules_data() {
+        return [ { tag: "MP3", index: 0, shownRate: "8000", samplerate: 8000, bitrate: "320k", ogg: false },
+                 { tag: "Opus", index: 2, shownRate: "48000", samplerate: 22050, bitrate: "320k", ogg: true },
+                 { tag: "FLAC", index: 4, shownRate: "8000", samplerate: 8000, bitrate: "128k", ogg: true } ];
+    }
+
+    function test_codecRules(data) {
+        openDocument();
+        var stream = child("streamSettings");
+        stream.samplerate = 22050;
+        var dialog = openDialog("editStream", "streamButtons");
+        var rate = child("streamSettingsSamplerate");
+        var bitrate = child("streamSettingsBitrate");
+        var titles = child("streamSettingsInStreamTitles");
+        rate.currentIndex = 0;
+        bitrate.currentIndex = 17;
+        child("streamSettingsEncoder").currentIndex = data.index;
+        titles.checked = true;
+        compare([rate.displayText, rate.enabled, bitrate.enabled, titles.enabled],
+                [data.shownRate, data.tag !== "Opus", data.tag !== "FLAC", data.ogg]);
+        mouseClick(child("streamButtons").standardButton(DialogButtonBox.Save));
+        tryCompare(dialog, "visible", false);
+
+        compare([stream.encoder, stream.encoderIndex, stream.samplerate, stream.bitrate, stream.inStreamTitles],
+                [data.tag, data.index, data.samplerate, data.bitrate, true]);
+    }
+
     // On a fresh store, closed other than by Save (Escape and the window's
     // close button reject it): the defaults stay, and the next opening shows them.
     function test_closeRestores_data() {
@@ -79,6 +108,18 @@ DocumentTestCase {
         compare([stream.name, stream.port, stream.bitrate, stream.bitrateIndex, child("streamSettingsName").text,
                  child("streamSettingsPort").text, child("streamSettingsBitrate").currentIndex],
                 ["", 8000, "128k", 12, "", "8000", 12]);
+    }
+
+    // Shoutcast carries no Ogg stream: the combination cannot be saved.
+    function test_shoutcastTakesNoOgg() {
+        openDocument();
+        openDialog("editStream", "streamButtons");
+        child("streamSettingsProtocol").currentIndex = 2;
+        child("streamSettingsEncoder").currentIndex = 2;
+        verify(child("shoutcastCodecHint").visible);
+        verify(!child("streamButtons").standardButton(DialogButtonBox.Save).enabled);
+        child("streamSettingsEncoder").currentIndex = 1;
+        verify(child("streamButtons").standardButton(DialogButtonBox.Save).enabled);
     }
 
     // Values that the window does not offer, as a file written by hand holds
@@ -118,7 +159,7 @@ DocumentTestCase {
             "openApplicationOnSystemStartup": true, "startStreamOnAppStart": true,
             "name": "Tavolin FM", "description": "Loopback", "genre": "Tones", "url": "http://radio.invalid/",
             "hostname": server.hostname, "port": server.port, "mount": "tone", "user": server.user,
-            "password": server.password, "encoder": "MP3", "encoderIndex": 0, "protocol": "HTTP",
+            "password": server.password, "encoder": "Vorbis", "encoderIndex": 3, "inStreamTitles": true, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
             "certificateFile": "", "reconnect": true, "record": true, "recordFolder": testEnvironment.recordingsFolder,
             "metadataFile": "/tmp/tavolin-test/now playing.txt", "silenceSeconds": 120

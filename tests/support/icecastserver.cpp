@@ -147,10 +147,14 @@ ListenerRecording IcecastServer::recordListener(const QString &mount, int durati
     QTemporaryFile received;
     if (!received.open())
         return {};
-    for (int attempt = 0; attempt < 3 && received.size() == 0; ++attempt)
-        received.write(get(mount, durationMs));
+    QByteArray bytes;
+    for (int attempt = 0; attempt < 3 && bytes.isEmpty(); ++attempt)
+        bytes = get(mount, durationMs);
+    received.write(bytes);
     received.flush();
-    return decodeFile(received.fileName());
+    ListenerRecording recording = decodeFile(received.fileName());
+    recording.bytes = bytes;
+    return recording;
 }
 
 QStringList ListenerRecording::format() const

@@ -44,6 +44,8 @@ struct ListenerRecording
 
     QJsonObject stream;
     QVector<float> samples;
+    // What was received, as it came (a listener's only).
+    QByteArray bytes;
 };
 // The same of an audio file.
 ListenerRecording decodeFile(const QString &path);

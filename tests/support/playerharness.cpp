@@ -1,5 +1,6 @@
 #include "playerharness.h"
 
+#include "engine/codec.h"
 #include "icecastserver.h"
 #include "models/logsmodel.h"
 
@@ -33,31 +34,50 @@ QString toneText(int frequency, double levelDb)
 }
 
 // All but 1 dB of the power at the frequency, at about the level: silence, a
-// wrong pitch from a wrong or missing resampling, and noise all show.
+// wrong pitch from a wrong or missing resampling, and noise all show. The
+// tone's power is measured in tenths of the second, so that a jump of its
+// phase (a new Ogg chain that starts a decoder afresh) costs at most a tenth.
 QString heardTone(const QVector<float> &samples, int sampleRate, int from, int frequency, double levelDb)
 {
     if (sampleRate <= 0 || from < 0 || from + sampleRate > samples.size())
         return QStringLiteral("%1 samples at %2 Hz").arg(samples.size()).arg(sampleRate);
-    // A Goertzel filter over a whole second: a whole number of the tone's periods.
+    // Goertzel filters over a tenth of a second: a whole number of the tone's periods.
+    const int window = sampleRate / 10;
     const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / sampleRate);
-    double previous = 0.0;
-    double beforePrevious = 0.0;
     double power = 0.0;
-    for (int i = from, end = from + sampleRate; i < end; ++i) {
-        const double current = samples.at(i) + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
-        power += double(samples.at(i)) * samples.at(i);
+    double tonePower = 0.0;
+    for (int start = from; start + window <= from + sampleRate; start += window) {
+        double previous = 0.0;
+        double beforePrevious = 0.0;
+        for (int i = start; i < start + window; ++i) {
+            const double current = samples.at(i) + coefficient * previous - beforePrevious;
+            beforePrevious = previous;
+            previous = current;
+            power += double(samples.at(i)) * samples.at(i);
+        }
+        // A sine of amplitude A gives a magnitude of A * N / 2 and a power of A * A / 2.
+        const double magnitude = previous * previous + beforePrevious * beforePrevious
+            - coefficient * previous * beforePrevious;
+        tonePower += 2.0 * qMax(0.0, magnitude) / window;
     }
-    const double magnitude = std::sqrt(qMax(0.0, previous * previous + beforePrevious * beforePrevious
-                                                     - coefficient * previous * beforePrevious));
-    const double allDb = decibels(std::sqrt(power / sampleRate));
-    // A sine of amplitude A gives a magnitude of A * N / 2 and an RMS of A / sqrt(2).
-    const double toneDb = decibels(magnitude * std::sqrt(2.0) / sampleRate);
+    const double allDb = decibels(std::sqrt(power / (10 * window)));
+    const double toneDb = decibels(std::sqrt(tonePower / (10 * window)));
     if (allDb - toneDb > 1.0 || qAbs(toneDb - levelDb) > 1.5)
         return QStringLiteral("%1 dB in all, %2 dB at %3 Hz").arg(allDb, 0, 'f', 1).arg(toneDb, 0, 'f', 1)
             .arg(frequency);
     return toneText(frequency, levelDb);
+}
+
+QStringList toneGaps(const ListenerRecording &recording, int frequency, double levelDb)
+{
+    const int rate = recording.stream.value(QStringLiteral("sample_rate")).toString().toInt();
+    QStringList gaps;
+    for (int from = 0; rate > 0 && from + rate <= recording.samples.size(); from += rate) {
+        const QString heard = heardTone(recording.samples, rate, from, frequency, levelDb);
+        if (heard != toneText(frequency, levelDb))
+            gaps << QStringLiteral("second %1: %2").arg(from / rate).arg(heard);
+    }
+    return gaps;
 }
 
 void captureDebugOutput()
@@ -72,9 +92,10 @@ QStringList &capturedDebugOutput()
 }
 
 QVariantMap streamSettings(const IcecastServer &server, const QString &source, const QString &mount,
-                           int sampleRate, const QString &bitrate)
+                           int sampleRate, const QString &bitrate, const QString &codec)
 {
     const QVariantMap stream{
+        {QStringLiteral("encoder"), codec},
         {QStringLiteral("bitrate"), bitrate}, {QStringLiteral("samplerate"), sampleRate},
         {QStringLiteral("user"), server.sourceUser()}, {QStringLiteral("password"), server.sourcePassword()},
         {QStringLiteral("hostname"), server.host()}, {QStringLiteral("port"), server.port()},
@@ -122,10 +143,12 @@ QStringList listenerView(const IcecastServer &server, const QString &mount, int 
                                   : QString());
 }
 
-QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb)
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency, double levelDb,
+                                 const QString &codec)
 {
+    // ffprobe names each codec as the codec box does, in lower case.
     return {QStringLiteral("Tavolin Test FM"), QStringLiteral("Loopback test stream"), QStringLiteral("Test tones"),
-            QStringLiteral("http://radio.invalid/"), QStringLiteral("audio/mpeg"), QStringLiteral("mp3"),
+            QStringLiteral("http://radio.invalid/"), QString::fromLatin1(codecOf(codec).contentType), codec.toLower(),
             QString::number(sampleRate), QStringLiteral("2"), QString::number(bitsPerSecond),
             toneFrequency ? toneText(toneFrequency, levelDb) : QString()};
 }

@@ -12,6 +12,7 @@
 
 class IcecastServer;
 class LogsModel;
+struct ListenerRecording;
 
 // Long enough for a run to come on or go off the air on a busy machine.
 constexpr int runTimeoutMs = 20000;
@@ -32,7 +33,8 @@ QStringList &capturedDebugOutput();
 // The settings map that the window hands to the Player, for a stream to a
 // private test server.
 QVariantMap streamSettings(const IcecastServer &server, const QString &source, const QString &mount,
-                           int sampleRate = 44100, const QString &bitrate = QStringLiteral("128k"));
+                           int sampleRate = 44100, const QString &bitrate = QStringLiteral("128k"),
+                           const QString &codec = QStringLiteral("MP3"));
 // The settings with some values of the "stream" map changed or added.
 QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
 
@@ -47,7 +49,8 @@ QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
 QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency = 0,
                          double levelDb = 0.0);
 // What listenerView gives for a stream of streamSettings() with that tone.
-QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency = 0, double levelDb = 0.0);
+QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency = 0, double levelDb = 0.0,
+                                 const QString &codec = QStringLiteral("MP3"));
 
 // Of the tone that the second of samples (at sampleRate) from sample `from`
 // carries: "<frequency> Hz at about <levelDb> dB", toneText(), when nearly all
@@ -55,6 +58,8 @@ QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFreq
 // levelDb; else what is there.
 QString heardTone(const QVector<float> &samples, int sampleRate, int from, int frequency, double levelDb);
 QString toneText(int frequency, double levelDb);
+// The seconds of a recording without that tone, each as "second N: <what is there>".
+QStringList toneGaps(const ListenerRecording &recording, int frequency, double levelDb);
 
 // What the window would see of a Player: every distinct status and progress
 // text, read after each queued change notification, the notifications, and
