@@ -5,6 +5,8 @@
 # is at http://localhost:8000/live. The servers started here stop when the
 # window closes.
 # BUILD_DIR names the build folder (default: build, shared with scripts/test.sh).
+# TAVOLIN_SHOUTCAST=1 lets the private Icecast take a Shoutcast source too
+# (choose "Shoutcast" in the stream dialog; the port stays 8000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
@@ -43,7 +45,12 @@ fi
 
 source scripts/lib/local-servers.sh
 servers_init
-start_icecast "$port" "$password"
+if [ -n "${TAVOLIN_SHOUTCAST:-}" ]; then
+    start_icecast "$port" "$password" /live
+    echo "run.sh: Icecast also takes a Shoutcast source for /live on 127.0.0.1:$((port + 1))"
+else
+    start_icecast "$port" "$password"
+fi
 echo "run.sh: Icecast listens on 127.0.0.1:$port (user source, password in $password_file)"
 
 # A capture device: the user's sound server when it has a source, otherwise a

@@ -31,13 +31,20 @@ port_is_taken() {
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-# start_icecast PORT PASSWORD: Icecast on 127.0.0.1:PORT; sources log in as
-# "source" with PASSWORD, which is also the admin password.
+# start_icecast PORT PASSWORD [SHOUTCAST_MOUNT]: Icecast on 127.0.0.1:PORT;
+# sources log in as "source" with PASSWORD, which is also the admin password.
+# With SHOUTCAST_MOUNT ("/live") it also takes a Shoutcast source for that
+# mount on PORT + 1.
 start_icecast() {
-    local port=$1 password=$2 folder=$servers_folder/icecast security=
-    if port_is_taken "$port"; then
-        echo "something already listens on 127.0.0.1:$port; stop it and try again" >&2
-        return 1
+    local port=$1 password=$2 shoutcast_mount=${3:-} folder=$servers_folder/icecast security= shoutcast=
+    for taken in "$port" ${shoutcast_mount:+$((port + 1))}; do
+        if port_is_taken "$taken"; then
+            echo "something already listens on 127.0.0.1:$taken; stop it and try again" >&2
+            return 1
+        fi
+    done
+    if [ -n "$shoutcast_mount" ]; then
+        shoutcast="<shoutcast-mount>$shoutcast_mount</shoutcast-mount>"
     fi
     mkdir -m 755 "$folder"
     mkdir -m 777 "$folder/log"
@@ -56,7 +63,7 @@ start_icecast() {
     <admin-user>admin</admin-user>
     <admin-password>$password</admin-password>
   </authentication>
-  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address></listen-socket>
+  <listen-socket><port>$port</port><bind-address>127.0.0.1</bind-address>$shoutcast</listen-socket>
   <paths>
     <basedir>/usr/share/icecast2</basedir>
     <logdir>$folder/log</logdir>

@@ -16,6 +16,11 @@ QString icecastUrl(const QString &user, const QString &password, const QString &
              QString::fromLatin1(QUrl::toPercentEncoding(password)), hostname, QString::number(port), mount);
 }
 
+QString shoutcastUrl(const QString &hostname, int port)
+{
+    return QStringLiteral("tcp://%1:%2").arg(hostname, QString::number(port + 1));
+}
+
 QString withHttpsScheme(const QString &url)
 {
     return QStringLiteral("https://") + url.mid(scheme.size());

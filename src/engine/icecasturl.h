@@ -7,6 +7,9 @@
 QString icecastUrl(const QString &user, const QString &password, const QString &hostname, int port,
                    const QString &mount);
 
+// Where a Shoutcast source connects: the port above the server's, over TCP.
+QString shoutcastUrl(const QString &hostname, int port);
+
 // The same address for FFmpeg's https protocol, through which verified source
 // connections are opened.
 QString withHttpsScheme(const QString &icecastUrl);

@@ -4,11 +4,14 @@
 #include "icecasturl.h"
 #include "pipelinecontext.h"
 #include "player.h"
+#include "shoutcasthandshake.h"
 #include "trustbundle.h"
 
 #include <QTemporaryFile>
+#include <QUrl>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avio.h>
 #include <libavutil/dict.h>
 }
@@ -115,6 +118,87 @@ int openVerifiedConnection(PipelineContext &context, AVIOContext **connection)
                           verifiedHttpsOptions(player, caFile));
 }
 
+// Sends all of data; 0 or the connection's error.
+int sendAll(AVIOContext *connection, const QByteArray &data)
+{
+    avio_write(connection, reinterpret_cast<const unsigned char *>(data.constData()), int(data.size()));
+    avio_flush(connection);
+    return connection->error;
+}
+
+// The password, the server's answer, and the stream's headers. A refused
+// password is never tried again; a connection closed without a word may be
+// a network's doing (Icecast answers a wrong password so too), and is.
+int shakeHandsAsShoutcastSource(PipelineContext &context, AVIOContext *connection, const QString &address)
+{
+    Player &player = *context.owner;
+    int result = sendAll(connection, shoutcastPasswordLine(player.password()));
+    QByteArray answer;
+    ShoutcastAnswer read = ShoutcastAnswer::Incomplete;
+    while (result >= 0 && (read = readShoutcastAnswer(answer)) == ShoutcastAnswer::Incomplete) {
+        unsigned char received[256];
+        result = avio_read_partial(connection, received, int(sizeof received));
+        if (result == 0)
+            result = AVERROR_EOF;
+        if (result > 0)
+            answer.append(reinterpret_cast<const char *>(received), result);
+    }
+    if (read == ShoutcastAnswer::Refused) {
+        result = AVERROR(EACCES);
+        reportConnectionFailure(context, ConnectionStep::Connect, QStringLiteral("The server refused the password"),
+                                result);
+        return result;
+    }
+    if (result == AVERROR_EOF) {
+        reportConnectionFailure(context, ConnectionStep::Connect,
+                                QStringLiteral("The server closed the connection before accepting the password"),
+                                result);
+        return result;
+    }
+    if (result < 0) {
+        reportConnectionFailure(context, ConnectionStep::Connect,
+                                withFFmpegError(QStringLiteral("No answer from ") + address + QLatin1Char(' '), result),
+                                result);
+        return result;
+    }
+    const ShoutcastStream stream{player.streamName(), player.genre(), player.url(), player.description(),
+                                 context.encoder->bit_rate, QString::fromLatin1(player.codec().contentType)};
+    result = sendAll(connection, shoutcastHeaders(stream));
+    if (result < 0)
+        reportConnectionFailure(context, ConnectionStep::Send,
+                                withFFmpegError(QStringLiteral("Could not send the stream's headers "), result), result);
+    return result;
+}
+
+// FFmpeg has no Shoutcast source protocol: a TCP connection to the port above
+// the server's, the handshake written and read on it, then the muxer's output.
+int openShoutcastConnection(PipelineContext &context, AVIOContext **connection)
+{
+    const Codec codec = context.owner->codec();
+    if (codec.oggStream) {
+        context.owner->reportError(
+            QStringLiteral("Shoutcast servers take no %1 streams: choose MP3 or AAC").arg(codec.shownName));
+        return AVERROR(EINVAL);
+    }
+    const QString url = context.owner->outputUrl();
+    const QString address = QUrl(url).authority();
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "rw_timeout", connectionTimeoutMicroseconds, 0);
+    const AVIOInterruptCB interrupt{interruptRun, &context};
+    int result = avio_open2(connection, utf8(url).constData(), AVIO_FLAG_READ_WRITE, &interrupt, &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        reportConnectionFailure(context, ConnectionStep::Connect,
+                                withFFmpegError(QStringLiteral("Could not connect to ") + address + QLatin1Char(' '), result),
+                                result);
+        return result;
+    }
+    result = shakeHandsAsShoutcastSource(context, *connection, address);
+    if (result < 0)
+        avio_closep(connection);
+    return result;
+}
+
 } // namespace
 
 int openSourceConnection(PipelineContext &context, AVIOContext **connection)
@@ -122,5 +206,7 @@ int openSourceConnection(PipelineContext &context, AVIOContext **connection)
     const Player &player = *context.owner;
     if (player.protocol() == QLatin1String("https"))
         return openVerifiedConnection(context, connection);
+    if (player.protocol() == QLatin1String("shoutcast"))
+        return openShoutcastConnection(context, connection);
     return openConnection(context, connection, player.outputUrl(), icecastOptions(player));
 }

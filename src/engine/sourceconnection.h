@@ -6,8 +6,9 @@ struct AVIOContext;
 
 struct PipelineContext;
 
-// Opens the run's connection to the Icecast server as a source, for writing,
-// and reports a failure (see reportConnectionFailure). With "https" the server's certificate chain
-// and host name are verified before anything of the request is sent. Returns
-// 0 or a negative FFmpeg error code.
+// Opens the run's connection to the server as a source, for writing, and
+// reports a failure (see reportConnectionFailure). With "https" the Icecast
+// server's certificate chain and host name are verified before anything of the
+// request is sent; with "shoutcast" the source goes through the Shoutcast
+// handshake on the server's port + 1. Returns 0 or a negative FFmpeg error code.
 int openSourceConnection(PipelineContext &context, AVIOContext **connection);

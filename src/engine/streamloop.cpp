@@ -333,7 +333,8 @@ int Player::runStream()
     context.codec = codec();
     context.inStreamTitles = sendsTitlesInStream();
     context.reconnects = reconnects();
-    setOutputUrl(icecastUrl(user(), password(), hostname(), port(), mount()));
+    setOutputUrl(protocol() == QLatin1String("shoutcast") ? shoutcastUrl(hostname(), port())
+                                                           : icecastUrl(user(), password(), hostname(), port(), mount()));
     Reconnection reconnection;
     reconnection.cause = QStringLiteral("Could not connect");
     if (records())

@@ -34,14 +34,33 @@ void trustAsTheStream(QNetworkRequest &request, const QString &certificateFile)
     request.setSslConfiguration(configuration);
 }
 
+QString percentEncoded(const QString &text)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+// A Shoutcast server takes titles on its own port, with the password in the
+// query; the title as UTF-8.
+QNetworkRequest shoutcastMetadataRequest(const Player &player, const QString &metadata)
+{
+    const QString url = QStringLiteral("http://%1:%2/admin.cgi?mode=updinfo&pass=%3&song=%4")
+                            .arg(player.hostname(), QString::number(player.port()), percentEncoded(player.password()),
+                                 percentEncoded(metadata));
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    request.setTransferTimeout(metadataTimeoutMs);
+    return request;
+}
+
 QNetworkRequest metadataRequest(const Player &player, const QString &metadata)
 {
+    if (player.protocol() == QLatin1String("shoutcast"))
+        return shoutcastMetadataRequest(player, metadata);
     // One pass of arg(), so a "%" inside a value is never replaced again. The
     // charset makes an MP3 mount take the title as UTF-8 rather than Latin-1,
     // which drops titles with other letters altogether.
     const QString url = QStringLiteral("%1://%2:%3/admin/metadata?mode=updinfo&mount=/%4&song=%5&charset=UTF-8")
                             .arg(player.protocol(), player.hostname(), QString::number(player.port()),
-                                 player.mount(), QString::fromLatin1(QUrl::toPercentEncoding(metadata)));
+                                 player.mount(), percentEncoded(metadata));
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     const QByteArray credentials = (player.user() + QLatin1Char(':') + player.password()).toUtf8();
     request.setRawHeader("Authorization", "Basic " + credentials.toBase64());
@@ -120,7 +139,11 @@ void PlayerModel::metadataUpdate(QString metadata)
 void PlayerModel::metadataReplyHandler(QNetworkReply *reply, const QString &metadata)
 {
     if (reply->error() != QNetworkReply::NoError) {
-        player.reportMetadataError(QStringLiteral("Error while updating metadata: ") + reply->errorString());
+        // Qt names the URL in the text of an HTTP error status; a Shoutcast
+        // title's query holds the password.
+        const QUrl url = reply->url();
+        const QString error = reply->errorString().replace(url.toString(), url.toString(QUrl::RemoveQuery));
+        player.reportMetadataError(QStringLiteral("Error while updating metadata: ") + error);
         return;
     }
     if (reply->readAll().contains(titlesRefused))

@@ -1052,8 +1052,16 @@ Window {
                                         ComboBox {
                                             id: streamSettingsProtocol
                                             objectName: "streamSettingsProtocol"
-                                            model: ["HTTP", "HTTPS"]
+                                            model: ["HTTP", "HTTPS", "Shoutcast"]
                                             currentIndex: streamSettings.protocolIndex
+                                            // A Shoutcast server knows no user and no mount, and carries no Ogg stream.
+                                            readonly property bool shoutcast: currentText === "Shoutcast"
+                                            delegate: ItemDelegate {
+                                                width: streamSettingsProtocol.width
+                                                text: modelData
+                                                highlighted: streamSettingsProtocol.highlightedIndex === index
+                                                enabled: modelData !== "Shoutcast" || !streamSettingsEncoder.ogg
+                                            }
                                         }
                                     }
 
@@ -1094,8 +1102,16 @@ Window {
                                             placeholderText: ""
                                             selectByMouse: true
                                             text: streamSettings.mount
+                                            enabled: !streamSettingsProtocol.shoutcast
                                         }
                                     }
+                                }
+
+                                Text {
+                                    objectName: "shoutcastPortHint"
+                                    text: "Shoutcast: the source connects to port + 1"
+                                    color: "#514F59"
+                                    visible: streamSettingsProtocol.shoutcast
                                 }
 
                                 Column {
@@ -1108,6 +1124,7 @@ Window {
                                         placeholderText: ""
                                         selectByMouse: true
                                         text: streamSettings.user
+                                        enabled: !streamSettingsProtocol.shoutcast
                                     }
                                 }
 
@@ -1178,8 +1195,24 @@ Window {
                                         // Opus always encodes at 48000 Hz; FLAC has no bit rate.
                                         readonly property bool fixedRate: currentText === "Opus"
                                         readonly property bool takesBitrate: currentText !== "FLAC"
-                                        readonly property bool ogg: ["Opus", "Vorbis", "FLAC"].indexOf(currentText) >= 0
+                                        readonly property bool ogg: oggCodecs.indexOf(currentText) >= 0
+                                        readonly property var oggCodecs: ["Opus", "Vorbis", "FLAC"]
+                                        delegate: ItemDelegate {
+                                            width: streamSettingsEncoder.width
+                                            text: modelData
+                                            highlighted: streamSettingsEncoder.highlightedIndex === index
+                                            enabled: !streamSettingsProtocol.shoutcast
+                                                     || streamSettingsEncoder.oggCodecs.indexOf(modelData) < 0
+                                        }
                                     }
+                                }
+
+                                // Only a combination stored by hand, or made with the keyboard, gets here.
+                                Text {
+                                    objectName: "shoutcastCodecHint"
+                                    text: "A Shoutcast server takes MP3 and AAC streams only"
+                                    color: "#C0392B"
+                                    visible: streamSettingsProtocol.shoutcast && streamSettingsEncoder.ogg
                                 }
 
                                 CheckBox {
@@ -1230,6 +1263,9 @@ Window {
                         anchors.right: parent.right
                         anchors.bottom: parent.bottom
                         standardButtons: DialogButtonBox.Save | DialogButtonBox.Cancel
+                        Component.onCompleted: standardButton(DialogButtonBox.Save).enabled = Qt.binding(function () {
+                            return !(streamSettingsProtocol.shoutcast && streamSettingsEncoder.ogg);
+                        })
 
                         onAccepted: editStream.save()
                         onRejected: {

@@ -1,4 +1,5 @@
 #include "engine/player.h"
+#include "engine/shoutcasthandshake.h"
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
 
@@ -22,7 +23,7 @@ const QString failedTry = QStringLiteral(" to reconnect failed");
 const QString notConnected = QStringLiteral("Cannot update metadata: stream not connected!");
 
 // Where a failed start connects to.
-enum Door { TheServer, NothingListening, SignedForLocalhost, SignedForElsewhere };
+enum Door { TheServer, NothingListening, SignedForLocalhost, SignedForElsewhere, RefusingPassword, Silent };
 
 // When the desktop device stalls, and how its run ends.
 enum Stall { NoStall, StallOnAir, StallFromTheStart };
@@ -66,6 +67,9 @@ private slots:
     void endsARunPromptly_data();
     void endsARunPromptly();
     void leavesNothingBehind();
+    void buildsTheShoutcastRequest();
+    void readsTheShoutcastAnswer_data();
+    void readsTheShoutcastAnswer();
 
 private:
     QVariantMap settings(const QString &source) const { return streamSettings(icecast, source, mount); }
@@ -90,6 +94,7 @@ void TestPlayer::initTestCase()
     QVERIFY2(localhost.generate(QStringLiteral("localhost")), qPrintable(localhost.errorString()));
     QVERIFY2(elsewhere.generate(QStringLiteral("elsewhere.invalid")), qPrintable(elsewhere.errorString()));
     icecast.setSourcePassword(awkwardPassword);
+    icecast.setShoutcastMount(QStringLiteral("/shoutcast"));
     QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
     tlsIcecast.setTlsCertificate(localhost);
     tlsIcecast.setSourcePassword(awkwardPassword);
@@ -261,6 +266,10 @@ void TestPlayer::reportsAFailedStart_data()
     const QString missing = scratch.filePath(QStringLiteral("missing.pem"));
     const QString notPem = scratch.filePath(QStringLiteral("not-a-certificate.pem"));
     const QString unloadable = QStringLiteral("Could not load certificate file %1 (error %2)");
+    const QVariantMap shoutcast{{QStringLiteral("protocol"), QStringLiteral("Shoutcast")},
+                                {QStringLiteral("reconnect"), false}};
+    QVariantMap shoutcastWrongPassword = shoutcast;
+    shoutcastWrongPassword.insert(QStringLiteral("password"), QStringLiteral("not the password"));
     QTest::newRow("nothing listening, not reconnecting")
         << int(NothingListening) << pacedSine << QVariantMap{{QStringLiteral("reconnect"), false}} << output
         << QString() << QStringLiteral("Connection refused");
@@ -295,6 +304,27 @@ void TestPlayer::reportsAFailedStart_data()
         << int(SignedForLocalhost) << pacedSine << trusting(missing)
         << unloadable.arg(missing, QStringLiteral("No such file or directory")) << QString()
         << QStringLiteral("No such file or directory");
+    // A Shoutcast DNAS refuses a wrong password in words, Icecast without a word.
+    QTest::newRow("Shoutcast, password refused")
+        << int(RefusingPassword) << pacedSine << shoutcast << QStringLiteral("The server refused the password")
+        << QString() << QStringLiteral("Permission denied");
+    QTest::newRow("Shoutcast, wrong password")
+        << int(TheServer) << pacedSine << shoutcastWrongPassword
+        << QStringLiteral("The server closed the connection before accepting the password") << QString()
+        << QStringLiteral("End of file");
+    QVariantMap shoutcastOpus = shoutcast;
+    shoutcastOpus.insert(QStringLiteral("encoder"), QStringLiteral("Opus"));
+    QTest::newRow("Shoutcast, an Ogg codec")
+        << int(TheServer) << pacedSine << shoutcastOpus
+        << QStringLiteral("Shoutcast servers take no Opus streams: choose MP3 or AAC") << QString() << invalid;
+    QTest::newRow("Shoutcast, nothing on port + 1")
+        << int(NothingListening) << pacedSine << shoutcast
+        << QStringLiteral("Could not connect to {host}:{port} (error Connection refused)") << QString()
+        << QStringLiteral("Connection refused");
+    QTest::newRow("Shoutcast, never answers")
+        << int(Silent) << pacedSine << shoutcast
+        << QStringLiteral("No answer from {host}:{port} (error Connection timed out)") << QString()
+        << QStringLiteral("Connection timed out");
     QTest::newRow("certificate file not PEM")
         << int(SignedForLocalhost) << pacedSine << trusting(notPem)
         << unloadable.arg(notPem, QStringLiteral("Invalid data found when processing input")) << QString()
@@ -311,15 +341,22 @@ void TestPlayer::reportsAFailedStart()
     QFETCH(QString, stopped);
 
     // Over TLS a server of the test's own, with the row's certificate; it
-    // answers 401 to a request that it receives in full.
+    // answers 401 to a request that it receives in full. A Shoutcast source
+    // connects to the port above the one stored.
     const bool tls = door == SignedForLocalhost || door == SignedForElsewhere;
+    const bool ownDoor = tls || door == RefusingPassword || door == Silent;
+    const bool shoutcast = changes.value(QStringLiteral("protocol")) == QStringLiteral("Shoutcast");
     IcecastProxy own;
-    own.setSourceMode(IcecastProxy::Mode::Refuse);
-    if (tls)
-        QVERIFY(own.listen(0, door == SignedForLocalhost ? &localhost : &elsewhere));
-    const quint16 port = tls ? own.port() : door == NothingListening ? freeLoopbackPort() : icecast.port();
+    own.setSourceMode(door == RefusingPassword ? IcecastProxy::Mode::RefusePassword
+                      : door == Silent         ? IcecastProxy::Mode::NeverAnswer
+                                               : IcecastProxy::Mode::Refuse);
+    if (ownDoor)
+        QVERIFY(own.listen(0, !tls ? nullptr : door == SignedForLocalhost ? &localhost : &elsewhere));
+    const quint16 sourcePort = ownDoor ? own.port()
+        : door == NothingListening     ? freeLoopbackPort()
+                                       : quint16(icecast.port() + int(shoutcast));
     const IcecastServer &server = tls ? tlsIcecast : icecast;
-    QVariantMap stream{{QStringLiteral("port"), port}, {QStringLiteral("reconnect"), true}};
+    QVariantMap stream{{QStringLiteral("port"), sourcePort - int(shoutcast)}, {QStringLiteral("reconnect"), true}};
     stream.insert(changes);
     Player player;
     PlayerRecorder recorder(player);
@@ -329,7 +366,8 @@ void TestPlayer::reportsAFailedStart()
     player.reportError(notConnected);
     QVERIFY(waitUntil(runTimeoutMs, [&] { return recorder.runsEnded == 1; }));
 
-    errorText.replace(QStringLiteral("{host}"), server.host()).replace(QStringLiteral("{port}"), QString::number(port));
+    errorText.replace(QStringLiteral("{host}"), server.host())
+        .replace(QStringLiteral("{port}"), QString::number(sourcePort));
     QCOMPARE(player.errorText(), errorText.replace(QStringLiteral("{mount}"), mount));
     const QStringList lines = logLines(*log);
     QVERIFY2(lines.contains(errorText) && !lines.filter(logged).isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
@@ -341,12 +379,16 @@ void TestPlayer::reportsAFailedStart()
     QVERIFY(!recorder.statuses.contains(OnAir));
     // Over TLS with a certificate file it can load, the client finishes the
     // handshake; it checks the certificate before it sends a byte of its own.
-    const int connections = tls && errorText.startsWith(QStringLiteral("Could not open output"));
-    QCOMPARE(own.connections(), connections);
-    QVERIFY(waitUntil(5000, [&] { return own.closedConnections() == connections; }));
-    QCOMPARE(own.received(), QByteArray());
+    // A Shoutcast source sends its password first.
+    const int connections = (tls && errorText.startsWith(QStringLiteral("Could not open output"))) || shoutcast;
+    QCOMPARE(own.connections(), ownDoor ? connections : 0);
+    QVERIFY(waitUntil(5000, [&] { return own.closedConnections() == own.connections(); }));
+    QCOMPARE(own.received(), ownDoor && shoutcast ? (awkwardPassword + QStringLiteral("\r\n")).toUtf8() : QByteArray());
 
-    startAndStopCleanly(player, streamSettings(icecast, pacedSine, mount));
+    // The next start works, by the same protocol where the server takes it.
+    const QVariantMap good = streamSettings(icecast, pacedSine, mount);
+    startAndStopCleanly(player, shoutcast ? withStream(good, {{QStringLiteral("protocol"), QStringLiteral("Shoutcast")}})
+                                          : good);
 }
 
 void TestPlayer::losesTheServer_data()
@@ -604,6 +646,46 @@ void TestPlayer::leavesNothingBehind()
         QVERIFY(waitUntil(1000, [this] { return threadCount() <= threadsBefore; }));
     }
     QVERIFY(player.errorText().isEmpty());
+}
+
+// The Shoutcast handshake as texts, without a server. An awkward password,
+// name and genre: each stays on its line, as UTF-8; a line break inside a
+// value cannot start a header of its own.
+void TestPlayer::buildsTheShoutcastRequest()
+{
+    QCOMPARE(shoutcastPasswordLine(QStringLiteral("p@ss:#2 \u00e9")), QByteArray("p@ss:#2 \xc3\xa9\r\n"));
+    QCOMPARE(shoutcastPasswordLine(QStringLiteral("secret\r\nicy-pub:1")), QByteArray("secret  icy-pub:1\r\n"));
+    const ShoutcastStream stream{QStringLiteral("Caf\u00e9 FM\nicy-pub:1"), QStringLiteral("Rock, Pop & Jazz"),
+                                 QStringLiteral("http://radio.invalid/?a=1&b=2"), QString(), 128000,
+                                 QStringLiteral("audio/mpeg")};
+    QCOMPARE(shoutcastHeaders(stream), QByteArray("icy-name:Caf\xc3\xa9 FM icy-pub:1\r\n"
+                                                  "icy-genre:Rock, Pop & Jazz\r\n"
+                                                  "icy-url:http://radio.invalid/?a=1&b=2\r\n"
+                                                  "icy-description:\r\n"
+                                                  "icy-br:128\r\n"
+                                                  "icy-pub:0\r\n"
+                                                  "content-type:audio/mpeg\r\n\r\n"));
+}
+
+void TestPlayer::readsTheShoutcastAnswer_data()
+{
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<int>("answer");
+
+    QTest::newRow("part of the first line") << QByteArray("OK") << int(ShoutcastAnswer::Incomplete);
+    QTest::newRow("accepted, as Icecast answers") << QByteArray("OK2\r\nicy-caps:11\r\n\r\n")
+                                                  << int(ShoutcastAnswer::Accepted);
+    QTest::newRow("refused, as a DNAS answers") << QByteArray("invalid password\r\n")
+                                                << int(ShoutcastAnswer::Refused);
+    QTest::newRow("an HTTP server") << QByteArray("HTTP/1.1 400 Bad Request\r\n") << int(ShoutcastAnswer::Refused);
+    QTest::newRow("garbage without a line end") << QByteArray(300, 'x') << int(ShoutcastAnswer::Refused);
+}
+
+void TestPlayer::readsTheShoutcastAnswer()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(int, answer);
+    QCOMPARE(int(readShoutcastAnswer(received)), answer);
 }
 
 QTEST_GUILESS_MAIN(TestPlayer)

@@ -47,6 +47,7 @@ private slots:
     void startsAtLogonWhenAsked();
     void sendsTheTitle_data();
     void sendsTheTitle();
+    void streamsToAShoutcastServer();
     void warnsOfDeadAir_data();
     void warnsOfDeadAir();
 
@@ -67,6 +68,7 @@ void TestPlayerModel::initTestCase()
     captureDebugOutput();
     pulse.addDesktopSource();
     QVERIFY2(pulse.start(), qPrintable(pulse.errorString()));
+    icecast.setShoutcastMount(QStringLiteral("/shoutcast"));
     QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
     QVERIFY2(certificate.generate(QStringLiteral("localhost")), qPrintable(certificate.errorString()));
     QVERIFY2(impostorCertificate.generate(QStringLiteral("localhost")), qPrintable(impostorCertificate.errorString()));
@@ -357,6 +359,43 @@ void TestPlayerModel::sendsTheTitle()
     const double elapsed = model.engine().elapsed();
     QVERIFY(waitUntil(5000, [&] { return model.engine().elapsed() > elapsed + 0.5; }));
     QTRY_COMPARE(model.findChildren<QObject *>().size(), 0);
+    model.shutdown();
+}
+
+// Through the Shoutcast port the stream reaches listeners, and titles reach
+// the server in order through its admin.cgi; a refused one shows no password.
+void TestPlayerModel::streamsToAShoutcastServer()
+{
+    // Titles through a door, the source through the one above it.
+    IcecastProxy titleDoor;
+    IcecastProxy sourceDoor;
+    QVERIFY(titleDoor.listen(icecast.port()));
+    QVERIFY(sourceDoor.listen(quint16(icecast.port() + 1), nullptr, quint16(titleDoor.port() + 1)));
+    PlayerModel model;
+    model.engine().setCaptureBackend(lavfi);
+    model.togglePlayPause(withStream(streamSettings(icecast, pacedSine, QStringLiteral("unused")),
+                                     {{QStringLiteral("protocol"), QStringLiteral("Shoutcast")},
+                                      {QStringLiteral("port"), titleDoor.port()}}));
+    QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"), 20000);
+    QCOMPARE(listenerView(icecast, QStringLiteral("/shoutcast"), 1000, -24),
+             expectedListenerView(44100, 128000, 1000, -24));
+
+    titleDoor.setMetadataMode(IcecastProxy::Mode::Refuse);
+    model.metadataUpdate(QStringLiteral("Refused"));
+    QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::StatusRole), QStringLiteral("Error"), 10000);
+    QVERIFY(!text(model, PlayerModel::PositionRole).contains(icecast.sourcePassword()));
+    titleDoor.setMetadataMode(IcecastProxy::Mode::PassOn);
+    // Icecast reads a Shoutcast title's bytes as Latin-1: the UTF-8 sent shows letter by letter.
+    const QStringList titles{QStringLiteral("First & Foremost - 100% #1"), QStringLiteral("Caf\u00e9 - Second")};
+    for (const QString &title : titles) {
+        model.metadataUpdate(title);
+        QTRY_COMPARE_WITH_TIMEOUT(text(model, PlayerModel::SongRole), title, 10000);
+        QVERIFY(icecast.waitForTitle(QStringLiteral("/shoutcast"), QString::fromLatin1(title.toUtf8())));
+    }
+    QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
+    QCOMPARE(titleDoor.metadataRequests.constLast().split(' ').value(1),
+             "/admin.cgi?mode=updinfo&pass=" + QUrl::toPercentEncoding(icecast.sourcePassword())
+                 + "&song=Caf%C3%A9%20-%20Second");
     model.shutdown();
 }
 

@@ -28,7 +28,8 @@ DocumentTestCase {
             { tag: "port 0 keeps stored", field: "streamSettingsPort", text: "0", key: "port", stored: 8123 },
             { tag: "port 70000 keeps stored", field: "streamSettingsPort", text: "70000", key: "port", stored: 8123 },
             { tag: "320k", box: "streamSettingsBitrate", index: 17, key: "bitrate", stored: "320k" },
-            { tag: "48000", box: "streamSettingsSamplerate", index: 5, key: "samplerate", stored: 48000 }
+            { tag: "48000", box: "streamSettingsSamplerate", index: 5, key: "samplerate", stored: 48000 },
+            { tag: "Shoutcast", box: "streamSettingsProtocol", index: 2, key: "protocol", stored: "Shoutcast" }
         ];
     }
 
@@ -45,6 +46,10 @@ DocumentTestCase {
         tryCompare(child("editStream"), "visible", false);
 
         compare(stream[data.key], data.stored);
+        // A Shoutcast server knows no user and no mount; the port is the one below the source's.
+        var shoutcast = data.stored === "Shoutcast";
+        compare([child("streamSettingsUser").enabled, child("streamSettingsMount").enabled,
+                 child("shoutcastPortHint").visible], [!shoutcast, !shoutcast, shoutcast]);
         if (data.box)
             compare(stream[data.key + "Index"], data.index);
         else
@@ -53,6 +58,7 @@ DocumentTestCase {
 
     // Opus encodes at 48000 Hz alone and FLAC takes no bit rate: their boxes
     // are disabled, and Save keeps the stored rate, also one chosen before the codec.
+    // No Ogg codec goes with Shoutcast.
     function test_codecRules_data() {
         return [ { tag: "MP3", index: 0, shownRate: "8000", samplerate: 8000, bitrate: "320k", ogg: false },
                  { tag: "Opus", index: 2, shownRate: "48000", samplerate: 22050, bitrate: "320k", ogg: true },
@@ -73,6 +79,11 @@ DocumentTestCase {
         titles.checked = true;
         compare([rate.displayText, rate.enabled, bitrate.enabled, titles.enabled],
                 [data.shownRate, data.tag !== "Opus", data.tag !== "FLAC", data.ogg]);
+        // Shoutcast carries no Ogg stream: that combination cannot be saved.
+        child("streamSettingsProtocol").currentIndex = 2;
+        var save = child("streamButtons").standardButton(DialogButtonBox.Save);
+        compare([child("shoutcastCodecHint").visible, save.enabled], [data.ogg, !data.ogg]);
+        child("streamSettingsProtocol").currentIndex = 0;
         mouseClick(child("streamButtons").standardButton(DialogButtonBox.Save));
         tryCompare(dialog, "visible", false);
 

@@ -9,7 +9,8 @@
 
 namespace {
 
-const QByteArray metadataRequest("GET /admin/metadata");
+// Icecast's /admin/metadata, and a Shoutcast server's /admin.cgi.
+const QByteArray metadataRequest("GET /admin");
 
 // Bytes from one side go to the other; when one side closes, the other is
 // closed once everything has been written.
@@ -21,9 +22,11 @@ void pipe(QTcpSocket *from, QTcpSocket *to)
 
 } // namespace
 
-bool IcecastProxy::listen(quint16 target, const TestCertificate *certificate)
+bool IcecastProxy::listen(quint16 target, const TestCertificate *certificate, quint16 port)
 {
     m_serverPort = target;
+    if (port != 0)
+        m_port = port;
     if (certificate) {
         m_certificate = QSslCertificate::fromPath(certificate->certificateFile()).value(0);
         QFile key(certificate->keyFile());
@@ -71,8 +74,8 @@ bool IcecastProxy::handle(QSslSocket *client, const QByteArray &head)
         return false;
     const bool metadata = head.startsWith(metadataRequest);
     const Mode mode = metadata ? m_metadataMode : m_sourceMode;
-    const int headEnd = head.indexOf("\r\n\r\n");
-    if (headEnd < 0 && (metadata || mode == Mode::Refuse))
+    const int headEnd = head.indexOf(mode == Mode::RefusePassword ? "\r\n" : "\r\n\r\n");
+    if (headEnd < 0 && (metadata || mode == Mode::Refuse || mode == Mode::RefusePassword))
         return false;
     if (metadata)
         metadataRequests.append(head.left(headEnd));
@@ -84,6 +87,9 @@ bool IcecastProxy::handle(QSslSocket *client, const QByteArray &head)
     if (mode == Mode::Refuse) {
         client->write(metadata ? "HTTP/1.0 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"
                                : "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n");
+        client->disconnectFromHost();
+    } else if (mode == Mode::RefusePassword) {
+        client->write("invalid password\r\n");
         client->disconnectFromHost();
     }
     return true;

@@ -17,10 +17,13 @@ class TestCertificate;
 class IcecastProxy : public QTcpServer
 {
 public:
-    enum class Mode { PassOn, Refuse, NeverAnswer };
+    // RefusePassword answers a Shoutcast source's first line as a Shoutcast
+    // DNAS answers a wrong password.
+    enum class Mode { PassOn, Refuse, RefusePassword, NeverAnswer };
 
-    // With a certificate it speaks TLS itself, and so passes nothing on.
-    bool listen(quint16 serverPort, const TestCertificate *certificate = nullptr);
+    // With a certificate it speaks TLS itself, and so passes nothing on. On
+    // the given port, or on a free one.
+    bool listen(quint16 serverPort, const TestCertificate *certificate = nullptr, quint16 port = 0);
     // Also while the door is closed; listen() opens it again on the same port.
     quint16 port() const { return m_port; }
     // Later connections go to another server.
@@ -38,7 +41,7 @@ public:
     // Every byte that clients sent and that was not passed on (over TLS, what
     // arrived after the handshake).
     QByteArray received() const { return m_received; }
-    // The head (request line and headers) of each metadata request.
+    // The head (request line and headers) of each metadata request (/admin...).
     QByteArrayList metadataRequests;
 
 protected:

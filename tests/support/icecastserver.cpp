@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QTcpServer>
 #include <QTemporaryFile>
 
 #include <cstring>
@@ -54,21 +55,29 @@ void IcecastServer::writeConfiguration()
 <limits><sources>4</sources><clients>16</clients><source-timeout>5</source-timeout></limits>
 <authentication><source-password>%1</source-password>
 <admin-user>admin</admin-user><admin-password>admin-secret</admin-password></authentication>
-<listen-socket><port>%2</port><bind-address>127.0.0.1</bind-address>%4</listen-socket>
+<listen-socket><port>%2</port><bind-address>127.0.0.1</bind-address>%4%6</listen-socket>
 <paths><basedir>/usr/share/icecast2</basedir><logdir>%3</logdir>%5
 <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>
 <logging><errorlog>error.log</errorlog><accesslog>access.log</accesslog><loglevel>3</loglevel></logging>
 <security><chroot>0</chroot></security></icecast>)")
                                .arg(xmlEscaped(m_sourcePassword), QString::number(m_port), folder,
                                     m_tls ? tls : QString(),
-                                    m_tls ? certificate.arg(xmlEscaped(m_tlsCertificateFile)) : QString());
+                                    m_tls ? certificate.arg(xmlEscaped(m_tlsCertificateFile)) : QString(),
+                                    m_shoutcastMount.isEmpty() ? QString()
+                                        : QStringLiteral("<shoutcast-mount>%1</shoutcast-mount>")
+                                              .arg(xmlEscaped(m_shoutcastMount)));
     writeFile(folder + QStringLiteral("/icecast.xml"), config.toUtf8());
 }
 
 bool IcecastServer::start()
 {
-    if (m_port == 0)
+    // Shoutcast sources come to the port above, which must be free too.
+    for (int attempt = 0; m_port == 0 && attempt < 10; ++attempt) {
         m_port = freeLoopbackPort();
+        QTcpServer above;
+        if (!m_shoutcastMount.isEmpty() && !above.listen(QHostAddress::LocalHost, quint16(m_port + 1)))
+            m_port = 0;
+    }
     writeConfiguration();
     // Icecast refuses to run as root, so it runs as nobody from the start. On
     // a loaded machine it now and then crashes while it starts: tried again.

@@ -72,6 +72,10 @@ public:
         m_authorities = QSslCertificate::fromPath(certificate.certificateFile());
     }
 
+    // Before start(): also take Shoutcast sources, on the port above the
+    // server's, for this mount ("/shoutcast").
+    void setShoutcastMount(const QString &mount) { m_shoutcastMount = mount; }
+
     // Writes the configuration, starts the server and waits until it answers.
     bool start();
     void stop() { m_process.stop(); }
@@ -107,4 +111,5 @@ private:
     QString m_tlsCertificateFile;
     QList<QSslCertificate> m_authorities;
     QString m_sourcePassword = QStringLiteral("hackme-source");
+    QString m_shoutcastMount;
 };
