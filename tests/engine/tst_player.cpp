@@ -619,9 +619,9 @@ void TestPlayer::endsARunPromptly()
 }
 
 // Runs on the desktop device, stopped on the air anywhere in its 100 ms
-// fragments, during the device open and while waiting to reconnect: each has
-// closed the device and its sound server connection by the time it reports
-// its end, and its thread is gone a moment later.
+// fragments and while waiting to reconnect: each has closed the device and
+// its sound server connection by the time it reports its end. Stopped during
+// the device open, it closes it within a second; its thread is gone then too.
 void TestPlayer::leavesNothingBehind()
 {
     const QVariantMap onAir = settings(pulse.desktopSourceName());
@@ -642,7 +642,10 @@ void TestPlayer::leavesNothingBehind()
         }
         player.togglePlayPause(onAir);
         QVERIFY(waitUntil(runTimeoutMs, [&] { return recorder.runsEnded == cycle; }));
-        QCOMPARE(openFileCount(), filesBefore);
+        // A reader still opening the device may close it a moment after the end.
+        const auto filesBack = [this] { return openFileCount() == filesBefore; };
+        QVERIFY2(moment == DuringTheOpen ? waitUntil(1000, filesBack) : filesBack(),
+                 qPrintable(openFiles().join(QLatin1Char(' '))));
         QVERIFY(waitUntil(1000, [this] { return threadCount() <= threadsBefore; }));
     }
     QVERIFY(player.errorText().isEmpty());

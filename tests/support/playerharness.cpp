@@ -200,7 +200,16 @@ int threadCount()
     return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
+QStringList openFiles()
+{
+    QStringList files;
+    const QDir folder(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo &file : folder.entryInfoList(QDir::Files | QDir::System))
+        files << file.symLinkTarget();
+    return files;
+}
+
 int openFileCount()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+    return int(openFiles().size());
 }

@@ -93,3 +93,5 @@ bool showsThePassword(const LogsModel &log);
 // This process's threads and open files: what a run must give back when it ends.
 int threadCount();
 int openFileCount();
+// What each of them is.
+QStringList openFiles();
