@@ -6,13 +6,13 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tavolin-encoder)
 set(CPACK_PACKAGE_VENDOR Tavolin)
 set(CPACK_PACKAGE_CONTACT "Tavolin <encoder@tavolin.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Internet radio encoder: streams an audio input to Icecast")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Internet radio encoder: streams an audio input to Icecast or Shoutcast")
 set(CPACK_PACKAGE_DESCRIPTION
     "Tavolin Encoder captures an audio device, shows its left and right levels,
-encodes the audio and sends it live to an Icecast server. It can run a
-station unattended: it starts at logon, reconnects after a lost connection,
-sends the now-playing title from a file, records each broadcast and warns of
-dead air.")
+encodes the audio and sends it live to an Icecast or Shoutcast server. It can
+run a station unattended: it starts at logon, reconnects after a lost
+connection, sends the now-playing title from a file, records each broadcast
+and warns of dead air.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

@@ -29,7 +29,7 @@ void answerHelpAndVersion(int &argc, char *argv[])
     const QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Captures an audio device and streams it live to an Icecast server."));
+        QStringLiteral("Captures an audio device and streams it live to an Icecast or Shoutcast server."));
     // Qt's one-dash words are words, not rows of one-letter options such as -v.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Not addHelpOption: its --help-all would list Qt's options, which only
