@@ -32,10 +32,10 @@ QByteArray utf8(const QString &text)
     return text.toUtf8();
 }
 
-AVDictionary *icecastOptions(const Player &player)
+AVDictionary *icecastOptions(const Player &player, const Codec &codec)
 {
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "content_type", player.codec().contentType, 0);
+    av_dict_set(&options, "content_type", codec.contentType, 0);
     av_dict_set(&options, "ice_genre", utf8(player.genre()).constData(), 0);
     av_dict_set(&options, "ice_name", utf8(player.streamName()).constData(), 0);
     av_dict_set(&options, "ice_description", utf8(player.description()).constData(), 0);
@@ -65,12 +65,12 @@ QByteArray iceHeaders(const Player &player)
 // server and its listeners see the same stream. Without chunked_post=0 the
 // chunk framing would reach the listeners inside the MP3; Expect: 100-continue
 // lets the server refuse the source before any audio is sent.
-AVDictionary *verifiedHttpsOptions(const Player &player, const QString &caFile)
+AVDictionary *verifiedHttpsOptions(const Player &player, const Codec &codec, const QString &caFile)
 {
     AVDictionary *options = nullptr;
     av_dict_set(&options, "method", "PUT", 0);
     av_dict_set(&options, "auth_type", "basic", 0);
-    av_dict_set(&options, "content_type", player.codec().contentType, 0);
+    av_dict_set(&options, "content_type", codec.contentType, 0);
     av_dict_set(&options, "headers", iceHeaders(player).constData(), 0);
     av_dict_set(&options, "chunked_post", "0", 0);
     av_dict_set(&options, "send_expect_100", "1", 0);
@@ -115,7 +115,7 @@ int openVerifiedConnection(PipelineContext &context, AVIOContext **connection)
         caFile = trustBundle.fileName();
     }
     return openConnection(context, connection, withHttpsScheme(player.outputUrl()),
-                          verifiedHttpsOptions(player, caFile));
+                          verifiedHttpsOptions(player, context.codec, caFile));
 }
 
 // Sends all of data; 0 or the connection's error.
@@ -162,7 +162,7 @@ int shakeHandsAsShoutcastSource(PipelineContext &context, AVIOContext *connectio
         return result;
     }
     const ShoutcastStream stream{player.streamName(), player.genre(), player.url(), player.description(),
-                                 context.encoder->bit_rate, QString::fromLatin1(player.codec().contentType)};
+                                 context.encoder->bit_rate, QString::fromLatin1(context.codec.contentType)};
     result = sendAll(connection, shoutcastHeaders(stream));
     if (result < 0)
         reportConnectionFailure(context, ConnectionStep::Send,
@@ -174,10 +174,9 @@ int shakeHandsAsShoutcastSource(PipelineContext &context, AVIOContext *connectio
 // the server's, the handshake written and read on it, then the muxer's output.
 int openShoutcastConnection(PipelineContext &context, AVIOContext **connection)
 {
-    const Codec codec = context.owner->codec();
-    if (codec.oggStream) {
+    if (context.codec.oggStream) {
         context.owner->reportError(
-            QStringLiteral("Shoutcast servers take no %1 streams: choose MP3 or AAC").arg(codec.shownName));
+            QStringLiteral("Shoutcast servers take no %1 streams: choose MP3 or AAC").arg(context.codec.shownName));
         return AVERROR(EINVAL);
     }
     const QString url = context.owner->outputUrl();
@@ -208,5 +207,5 @@ int openSourceConnection(PipelineContext &context, AVIOContext **connection)
         return openVerifiedConnection(context, connection);
     if (player.protocol() == QLatin1String("shoutcast"))
         return openShoutcastConnection(context, connection);
-    return openConnection(context, connection, player.outputUrl(), icecastOptions(player));
+    return openConnection(context, connection, player.outputUrl(), icecastOptions(player, context.codec));
 }
