@@ -11,32 +11,15 @@
 # Usage: check-package.sh PACKAGE.deb (scripts/package.sh prints its path).
 set -euo pipefail
 package=$(realpath "$1")
-[ "$(id -u)" -eq 0 ] || { echo "check-package.sh: needs root (debootstrap, chroot)" >&2; exit 1; }
-command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
-
-codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-mirror=$(apt-get indextargets --format '$(TARGET_OF) $(REPO_URI) $(RELEASE) $(COMPONENT)' 2>/dev/null \
-    | awk -v release="$codename" '$1 == "deb" && $3 == release && $4 == "main" { print $2; exit }')
-[ -n "$mirror" ] || { echo "check-package.sh: no Debian $codename archive in apt's sources" >&2; exit 1; }
-
-root=$(mktemp -d /var/tmp/tavolin-package-root.XXXXXX)
-chmod 755 "$root" # apt's downloads run as the user _apt
-cleanup() {
-    umount "$root/proc" 2>/dev/null || true
-    rm -rf "$root"
-}
-trap cleanup EXIT
-inside() { chroot "$root" env DEBIAN_FRONTEND=noninteractive HOME=/root "$@"; }
+source "$(dirname "$0")/lib/fresh-root.sh"
+fresh_root_make
+root=$fresh_root
+inside() { fresh_root_inside "$@"; }
 files() { # the root's files, less the user's, the logs and the package manager's own records
     (cd "$root" && find . -xdev \( -path ./proc -o -path ./root -o -path ./tmp -o -path ./var/log \
         -o -path ./var/cache -o -path ./var/lib/apt -o -path ./var/lib/dpkg \) -prune -o -print | sort)
 }
 
-echo "check-package.sh: debootstrap --variant=minbase $codename from $mirror"
-debootstrap --variant=minbase "$codename" "$root" "$mirror" >"$root.log" 2>&1 \
-    || { tail -n 20 "$root.log" >&2; rm -f "$root.log"; exit 1; }
-rm -f "$root.log"
-mount -t proc proc "$root/proc"
 cp "$package" "$root/tmp/"
 inside apt-get update -qq 2>&1
 files >"$root/tmp/before.txt"

@@ -20,9 +20,10 @@ packages=(
     ca-certificates openssl
     # A virtual display for the window where there is none (scripts/run.sh, bench/windowbench).
     xvfb xauth
-    # The package (scripts/package.sh: dpkg-shlibdeps comes with build-essential's
-    # dpkg-dev) and the checks of its desktop entry and AppStream metadata.
-    desktop-file-utils appstream
+    # The package (scripts/package.sh): CPack's DEB generator reads the program's
+    # libraries with file and dpkg-shlibdeps (dpkg-dev); the checks of its
+    # desktop entry and AppStream metadata.
+    file dpkg-dev desktop-file-utils appstream
     # Drawing the images and taking the screenshots (scripts/make-images.sh, make-screenshots.sh).
     imagemagick librsvg2-bin fonts-dejavu-core xdotool
 )

@@ -153,6 +153,48 @@ private slots:
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
+    // A Vorbis stream with a now-playing file, started again and again and,
+    // in the last start, through a restart of the server: each time a
+    // listener who joins gets the stream and the server shows the title.
+    // Icecast 2.4.4 serves nothing from a Vorbis mount whose title came while
+    // it read the stream's headers.
+    void vorbisWithTitlesReachesListeners()
+    {
+        const QString mount = QStringLiteral("/vorbis");
+        QTemporaryDir configHome;
+        QTemporaryDir runtimeDir;
+        const QString nowPlaying = configHome.filePath(QStringLiteral("now-playing.txt"));
+        QVERIFY(writeFile(nowPlaying, "First - Title\n"));
+        QVERIFY(storeSettings(configHome.path(), mount.mid(1),
+                              QStringLiteral("encoder=Vorbis\nencoderIndex=3\nreconnect=true\nmetadataFile=%1\n")
+                                  .arg(nowPlaying)));
+        // What went wrong; empty when the listener got the stream and the title shows.
+        const auto listenerProblem = [&] {
+            if (!icecast.waitForTitle(mount, QStringLiteral("First - Title")))
+                return QStringLiteral("no title");
+            const ListenerRecording heard = icecast.recordListener(mount, 3000);
+            return heard.format().value(0) == QStringLiteral("vorbis") && heard.samples.size() > 44100
+                ? QString()
+                : QStringLiteral("%1 samples of %2").arg(heard.samples.size()).arg(heard.format().value(0));
+        };
+        constexpr int starts = 6;
+        for (int start = 1; start <= starts; ++start) {
+            QVERIFY(icecast.waitForMount(mount, false));
+            QProcess application;
+            launch(application, configHome.path(), runtimeDir.path());
+            QVERIFY2(icecast.waitForMount(mount, true), application.peek(1 << 16).constData());
+            QCOMPARE(listenerProblem(), QString());
+            if (start == starts) {
+                icecast.stop();
+                QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
+                QVERIFY2(icecast.waitForMount(mount, true, 20000), application.peek(1 << 16).constData());
+                QCOMPARE(listenerProblem(), QString());
+            }
+            QCOMPARE(::kill(static_cast<pid_t>(application.processId()), SIGTERM), 0);
+            QVERIFY(application.waitForFinished(10000));
+        }
+    }
+
     void keepsWhatIsStored_data()
     {
         QTest::addColumn<QString>("stored"); // the key's line in the file; none when empty

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 extern "C" {
@@ -51,6 +52,9 @@ struct PipelineContext
     // The run's local recording, when the user wants one; it gets every
     // packet the encoder makes, also while the server connection is down.
     std::unique_ptr<Recorder> recorder;
+    // Samples written to the connection since it was opened: an Ogg stream
+    // takes title requests once a second of them is out.
+    int64_t samplesSent = 0;
     int inputStreamIndex = 0;
     int outputStreamIndex = 0;
     // The user's choice: a connection that fails in a way that may pass is

@@ -70,6 +70,8 @@ QString Player::recordFolder() const { return locked(m_recordFolder); }
 QString Player::recordingProblem() const { return locked(m_recordingProblem); }
 bool Player::sendsTitlesInStream() const { return locked(m_inStreamTitles); }
 bool Player::refusesTitles() const { return locked(m_titlesRefused); }
+bool Player::takesTitleRequests() const { return locked(m_readyForTitles); }
+QString Player::startTitle() const { return locked(m_startTitle); }
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
@@ -149,7 +151,13 @@ void Player::setOnAir()
     m_playing = true;
     m_status = OnAir;
     emit dataChanged();
-    emit wentOnAir();
+}
+
+void Player::setReadyForTitles()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_readyForTitles = true;
+    emit readyForTitles();
 }
 
 void Player::setReconnecting(const QString &progressText)
@@ -157,6 +165,7 @@ void Player::setReconnecting(const QString &progressText)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_playing = true;
     m_status = Changing;
+    m_readyForTitles = false;
     m_progressText = progressText;
     emit dataChanged();
 }
@@ -227,6 +236,7 @@ void Player::endRun()
     m_deadAirSeconds = 0;
     m_playing = false;
     m_stopRequested = false;
+    m_readyForTitles = false;
     if (m_status != Error) {
         m_errorText = QString();
         m_status = Off;
@@ -238,7 +248,8 @@ void Player::endRun()
 // Called with the mutex held, before the job thread exists. No defaults and no
 // validation: the window sends complete settings. Only "reconnect",
 // "silenceSeconds", "record" and "inStreamTitles" may be absent, from maps
-// made before they existed, and are then off.
+// made before they existed, and are then off; "title", the title known at the
+// start, is absent while there is none.
 void Player::applySettings(const QVariantMap &settings)
 {
     const QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
@@ -265,6 +276,8 @@ void Player::applySettings(const QVariantMap &settings)
     m_recordFolder = stream.value(QStringLiteral("recordFolder")).toString();
     m_inStreamTitles = m_codec.oggStream && stream.value(QStringLiteral("inStreamTitles")).toBool();
     m_titlesRefused = false;
+    m_readyForTitles = false;
+    m_startTitle = settings.value(QStringLiteral("title")).toString();
     m_newTitles.clear();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
     m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();

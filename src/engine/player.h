@@ -77,6 +77,10 @@ public:
     bool sendsTitlesInStream() const;
     // Whether the run's server has said it takes no titles for its stream.
     bool refusesTitles() const;
+    // Whether the run's connection takes title requests now (see readyForTitles).
+    bool takesTitleRequests() const;
+    // The title known when the run started, which its first Ogg header carries.
+    QString startTitle() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
@@ -97,6 +101,8 @@ public:
                      std::optional<double> rightLevel);
     void setDeadAirSeconds(int seconds);
     void setOnAir();
+    // The connection on the air takes title requests from now on.
+    void setReadyForTitles();
     // Off the air until the run has connected again: status Changing with
     // progressText, and still playing, so that a tap stops the run.
     void setReconnecting(const QString &progressText);
@@ -131,8 +137,11 @@ signals:
     void dataChanged();
     // Emitted with the mutex held, like dataChanged.
     void recordingProblemChanged();
-    // The run is on the air: at its start, and again after each reconnection.
-    void wentOnAir();
+    // The run's connection takes title requests: at its start and after each
+    // reconnection, once on the air; an Ogg stream once it has carried its
+    // headers and a second of audio, as Icecast 2.4 breaks a Vorbis mount
+    // whose title comes while it reads the headers.
+    void readyForTitles();
 
 private:
     template<typename T>
@@ -184,6 +193,8 @@ private:
     QString m_recordFolder;
     bool m_inStreamTitles = false;
     bool m_titlesRefused = false;
+    bool m_readyForTitles = false;
+    QString m_startTitle;
     QStringList m_newTitles;
     QString m_recordingProblem;
     QThread *m_jobThread = nullptr;

@@ -171,8 +171,9 @@ bool Recorder::writePending()
 
 void Recorder::addTitle(const QString &title)
 {
-    if (m_stopped)
+    if (m_stopped || (m_tracks > 0 && title == m_lastTitle))
         return;
+    m_lastTitle = title;
     QByteArray text;
     if (!m_cue.isOpen()) {
         m_cue.setFileName(cuePath(m_file.fileName()));

@@ -37,7 +37,9 @@ public:
     // False once the recording has stopped on a failure.
     bool isRecording() const { return !m_stopped; }
     // Appends one packet of the encoder, then the titles added since, at this
-    // point of the recording.
+    // point of the recording: each a track, but for the title of the track
+    // before (sent again after a reconnection, or written again into a
+    // now-playing file), which is still the same track.
     void write(const AVPacket *packet, const AVCodecContext *encoder);
     void addTitles(const QStringList &titles) { m_newTitles += titles; }
     // Closes the files and logs where the recording is, if there is one.
@@ -65,6 +67,7 @@ private:
     QFile m_cue;
     bool m_stopped = false;
     int m_tracks = 0;
+    QString m_lastTitle;
     // The recording's length so far, counted in the packets' samples.
     int64_t m_samples = 0;
     int64_t m_syncedSamples = 0;

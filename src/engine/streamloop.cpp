@@ -20,6 +20,7 @@ extern "C" {
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -70,6 +71,8 @@ void goOnAir(PipelineContext &context)
     av_dump_format(context.outputFormat, 0, withHiddenPassword(player.outputUrl()).toUtf8().constData(), 1);
     player.setProgressText(QString());
     player.setOnAir();
+    if (!context.codec.oggStream)
+        player.setReadyForTitles();
 }
 
 void showWait(Player &player, Reconnection &reconnection)
@@ -177,13 +180,15 @@ void watchSilence(Player &player, SilenceWatch &watch, const ChannelLevels &leve
 
 // New titles go to the recording's CUE sheet and into every Ogg stream that
 // starts from now on; where the user wants it, into the stream on the air too,
-// as a new chain. A connection lost meanwhile is the run's to reconnect.
+// as a new chain, unless its header carries that title already (a title sent
+// again after a reconnection). A connection lost meanwhile is the run's to
+// reconnect.
 int takeTitles(PipelineContext &context, Reconnection &reconnection, const QStringList &titles)
 {
-    context.title = titles.constLast();
+    const QString previous = std::exchange(context.title, titles.constLast());
     if (context.recorder)
         context.recorder->addTitles(titles);
-    if (!context.inStreamTitles || !context.outputFormat)
+    if (previous == context.title || !context.inStreamTitles || !context.outputFormat)
         return 0;
     const int result = startNewChain(context);
     if (!context.passingFailure)
@@ -332,6 +337,7 @@ int Player::runStream()
     context.owner = this;
     context.codec = codec();
     context.inStreamTitles = sendsTitlesInStream();
+    context.title = startTitle();
     context.reconnects = reconnects();
     setOutputUrl(protocol() == QLatin1String("shoutcast") ? shoutcastUrl(hostname(), port())
                                                            : icecastUrl(user(), password(), hostname(), port(), mount()));

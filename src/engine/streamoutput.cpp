@@ -149,6 +149,7 @@ int openOutput(PipelineContext &context)
     result = openSourceConnection(context, &context.outputFormat->pb);
     if (result >= 0)
         result = openStream(context);
+    context.samplesSent = 0;
     if (result < 0)
         closeConnection(context);
     return result;
@@ -207,6 +208,7 @@ int encodeAndWrite(PipelineContext &context, AVFrame *frame)
             continue;
         }
         const AVRational streamTimeBase = context.outputFormat->streams[0]->time_base;
+        const int64_t samples = packet->duration;
         packet->stream_index = context.outputStreamIndex;
         av_packet_rescale_ts(packet, context.encoder->time_base, streamTimeBase);
         result = av_interleaved_write_frame(context.outputFormat, packet);
@@ -215,5 +217,11 @@ int encodeAndWrite(PipelineContext &context, AVFrame *frame)
                                     withFFmpegError(QStringLiteral("Could not write frame "), result), result);
             return result;
         }
+        // The muxer has sent the headers at the connection; its audio pages
+        // follow about once a second.
+        const int64_t second = context.encoder->sample_rate;
+        if (context.codec.oggStream && context.samplesSent < second && context.samplesSent + samples >= second)
+            player.setReadyForTitles();
+        context.samplesSent += samples;
     }
 }

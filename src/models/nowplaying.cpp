@@ -13,6 +13,8 @@
 #include <QTextStream>
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
 // Like the stream's connection: a server that accepts and never answers must
@@ -69,6 +71,16 @@ QNetworkRequest metadataRequest(const Player &player, const QString &metadata)
     return request;
 }
 
+// The title in a now-playing file; empty when there is none.
+QString firstLine(const QString &path)
+{
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    QTextStream stream(&file);
+    return stream.readLine();
+}
+
 } // namespace
 
 void PlayerModel::setMetadataFile(QString file)
@@ -95,22 +107,26 @@ void PlayerModel::onMetadataFileChange()
     onMetadataChange(nowPlayingFile.path());
 }
 
-// The server starts each stream without a title: the one of the file goes out
-// as soon as the run is on the air, at its start and after a reconnection.
-void PlayerModel::sendMetadataFileOnAir()
+// The server starts each stream without a title: the latest one set while the
+// run's connection did not take titles yet goes out once it does, or else the
+// one of the file, at the start and after a reconnection.
+void PlayerModel::sendTitlesOnAir()
 {
-    if (!nowPlayingFile.path().isEmpty() && player.isOnAir())
-        onMetadataChange(nowPlayingFile.path());
+    if (!player.isOnAir() || !player.takesTitleRequests())
+        return;
+    const QString title = pendingTitle.isEmpty() ? nowPlayingLine() : std::exchange(pendingTitle, QString());
+    if (!title.isEmpty())
+        sendTitle(title);
+}
+
+QString PlayerModel::nowPlayingLine() const
+{
+    return firstLine(nowPlayingFile.path());
 }
 
 void PlayerModel::onMetadataChange(QString file)
 {
-    QString line;
-    QFile metadataFile(file);
-    if (!file.isEmpty() && metadataFile.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream stream(&metadataFile);
-        line = stream.readLine();
-    }
+    const QString line = firstLine(file);
     if (!line.isEmpty())
         metadataUpdate(line);
 }
@@ -122,6 +138,15 @@ void PlayerModel::metadataUpdate(QString metadata)
         player.reportError(QStringLiteral("Cannot update metadata: stream not connected!"));
         return;
     }
+    if (!player.takesTitleRequests()) {
+        pendingTitle = metadata;
+        return;
+    }
+    sendTitle(metadata);
+}
+
+void PlayerModel::sendTitle(const QString &metadata)
+{
     // The server's answer holds for the whole run: it is not asked again.
     if (player.refusesTitles()) {
         player.setSong(metadata);

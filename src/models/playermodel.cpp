@@ -13,7 +13,7 @@ PlayerModel::PlayerModel()
             Qt::QueuedConnection);
     connect(&nowPlayingFile, &FollowedFile::changed, this, &PlayerModel::onMetadataFileChange);
     connect(&nowPlayingFile, &FollowedFile::existsChanged, this, &PlayerModel::metadataFileChanged);
-    connect(&player, &Player::wentOnAir, this, &PlayerModel::sendMetadataFileOnAir, Qt::QueuedConnection);
+    connect(&player, &Player::readyForTitles, this, &PlayerModel::sendTitlesOnAir, Qt::QueuedConnection);
     notifyInterval.setInterval(40);
     notifyInterval.setSingleShot(true);
     notifyInterval.setTimerType(Qt::PreciseTimer); // a coarse one may end early
@@ -163,6 +163,13 @@ void PlayerModel::announceDeadAir()
 
 void PlayerModel::togglePlayPause(QVariantMap settings)
 {
+    // The file's title is the run's before it connects, so that the first
+    // header of an Ogg stream carries it.
+    const QString title = nowPlayingLine();
+    if (!title.isEmpty())
+        settings.insert(QStringLiteral("title"), title);
+    if (!player.isPlaying())
+        pendingTitle.clear();
     player.togglePlayPause(settings);
 }
 

@@ -95,11 +95,17 @@ private:
     void announceDeadAir();
     void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
     void onMetadataFileChange();
-    void sendMetadataFileOnAir();
+    void sendTitlesOnAir();
+    void sendTitle(const QString &metadata);
+    // The first line of the followed file; empty when there is none.
+    QString nowPlayingLine() const;
 
     Player player;
     QVariant liveSourcesCache;
     FollowedFile nowPlayingFile;
+    // The latest title set on the air before the run's connection took title
+    // requests; it goes out once it does.
+    QString pendingTitle;
     // The engine changes about 100 times a second on air; the window is told
     // at most once per interval, the latest values, the last change always.
     QTimer notifyInterval;

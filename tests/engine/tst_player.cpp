@@ -203,8 +203,13 @@ void TestPlayer::streamsEachCodec()
     QFETCH(int, sampleRate);
     QFETCH(bool, serverShowsTitles);
 
+    // The title of a now-playing file is known at the start: an Ogg stream's
+    // first comment header, in its second page, carries it.
     const QTemporaryDir recordings;
+    const QString startTitle = QStringLiteral("Known - At The Start");
+    QVERIFY(writeFile(recordings.filePath(QStringLiteral("now-playing.txt")), startTitle.toUtf8()));
     PlayerModel model;
+    model.followMetadataFile(recordings.filePath(QStringLiteral("now-playing.txt")));
     Player &player = model.engine();
     player.setCaptureBackend(lavfi);
     model.togglePlayPause(withStream(streamSettings(icecast, pacedSine, mount, 44100, QStringLiteral("128k"), codec),
@@ -222,6 +227,8 @@ void TestPlayer::streamsEachCodec()
     // newest audio from a listener: five seconds of the nine reach it at least.
     QVERIFY2(gaps.isEmpty() && heard.samples.size() > 5 * sampleRate, qPrintable(gaps.join(QLatin1Char('\n'))));
     QCOMPARE(heard.bytes.contains(title.toUtf8()), codecOf(codec).oggStream);
+    const QByteArray beforeStartTitle = heard.bytes.left(heard.bytes.indexOf(startTitle.toUtf8()));
+    QCOMPARE(beforeStartTitle.count("OggS"), codecOf(codec).oggStream ? 2 : 0);
     QCOMPARE(player.song(), title);
 
     const QString refused = QStringLiteral("The server takes no titles for %1 streams").arg(codec);

@@ -2,6 +2,7 @@
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
 
+#include "icecastproxy.h"
 #include "icecastserver.h"
 #include "playerharness.h"
 #include "pulseserver.h"
@@ -143,18 +144,30 @@ void TestRecorder::keepsStreamingAndWritesACueSheet()
     QVERIFY(waitForStatus(player, Off));
     QVERIFY(icecast.waitForMount(QLatin1Char('/') + mount, false));
 
-    model.togglePlayPause(withStream(recording(scratch->path()), {{QStringLiteral("name"), QString()}}));
+    // Titles from a now-playing file, the first there at the start, and a
+    // reconnection, after which the title goes out again: no new track.
+    IcecastProxy door;
+    QVERIFY(door.listen(icecast.port()));
+    const QString nowPlaying = scratch->filePath(QStringLiteral("now-playing.txt"));
+    const QStringList titles{QStringLiteral("The \"Artist\" - A Song - Live"), QStringLiteral("Only a title")};
+    QVERIFY(writeFile(nowPlaying, titles.constFirst().toUtf8()));
+    model.followMetadataFile(nowPlaying);
+    model.togglePlayPause(withStream(recording(scratch->path()), {{QStringLiteral("name"), QString()},
+                                                                  {QStringLiteral("port"), door.port()},
+                                                                  {QStringLiteral("reconnect"), true}}));
     QTRY_COMPARE(problemChanged.count(), 2);
     QCOMPARE(model.recordingProblem(), QString());
-    QVERIFY2(waitUntil(runTimeoutMs, [&] { return player.status() == OnAir && player.elapsed() > 1.0; }),
-             qPrintable(player.errorText()));
     QList<double> elapsedAtTitles;
-    for (const QString &title : {QStringLiteral("The \"Artist\" - A Song - Live"), QStringLiteral("Only a title")}) {
-        model.metadataUpdate(title);
-        QVERIFY2(waitUntil(10000, [&] { return player.song() == title; }), qPrintable(player.errorText()));
+    for (const QString &title : titles) {
+        if (title != titles.constFirst())
+            QVERIFY(writeFile(nowPlaying, title.toUtf8()));
+        QVERIFY2(waitUntil(runTimeoutMs, [&] { return player.song() == title; }), qPrintable(player.errorText()));
         elapsedAtTitles << player.elapsed();
         QTest::qWait(2000);
     }
+    door.dropConnections();
+    QVERIFY(waitUntil(runTimeoutMs, [&] { return door.metadataRequests.size() == 3 && player.status() == OnAir; }));
+    QTest::qWait(1000);
     model.togglePlayPause(QVariantMap());
     QVERIFY(waitForStatus(player, Off));
 
