@@ -25,7 +25,7 @@ configure_options=(
     --enable-libpulse --enable-libmp3lame --enable-libopus --enable-libvorbis --enable-gnutls
     --enable-indev=pulse,lavfi
     --enable-decoder='pcm_*'
-    --enable-filter=abuffer,abuffersink,aformat,astats,aresample,asetnsamples,asetpts,sine,arealtime
+    --enable-filter=abuffer,abuffersink,aformat,astats,aresample,asetnsamples,asetpts,asplit,sine,arealtime
     --enable-encoder=libmp3lame,aac,libopus,libvorbis,flac --enable-muxer=mp3,adts,ogg,flac
     --enable-protocol=icecast,http,https,tcp,tls,file
 )

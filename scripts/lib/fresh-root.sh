@@ -33,6 +33,8 @@ fresh_root_make() {
             mount --bind "/$folder" "$fresh_root/$folder" && fresh_root_mounts+=("$fresh_root/$folder")
         done
         cp /etc/resolv.conf "$fresh_root/etc/resolv.conf"
+        # What an installed machine has and debootstrap leaves out: "localhost" by name.
+        printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$fresh_root/etc/hosts"
     fi
 }
 

@@ -77,11 +77,11 @@ int openInput(PipelineContext &context)
     LogsModel::log(QStringLiteral("Opening device ") + player.liveSourceName() + QStringLiteral(" (")
                    + sourceIndex + QLatin1Char(')'));
     AVDictionary *options = nullptr;
-    const int channels = channelCount(player.channelLayout());
+    const int channels = channelCount(streamChannelLayout);
     av_dict_set_int(&options, "channels", channels, 0);
     // An input that does not know an option ignores it: the capture input
     // chooses its own rate, and the filter graph resamples.
-    av_dict_set_int(&options, "samplerate", player.sampleRate(), 0);
+    av_dict_set_int(&options, "samplerate", player.streams().constFirst().sampleRate, 0);
     av_dict_set_int(&options, "fragment_size", pulseFragmentBytes(channels), 0);
     QElapsedTimer opening;
     opening.start();

@@ -1,5 +1,6 @@
-#include "pipelinecontext.h"
 #include "player.h"
+#include "sendqueue.h"
+#include "streamcontext.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -39,7 +40,7 @@ bool mayPassOnConnect(int code, bool verified)
 
 } // namespace
 
-void reportConnectionFailure(PipelineContext &context, ConnectionStep step, const QString &message, int code)
+void reportConnectionFailure(StreamContext &context, ConnectionStep step, const QString &message, int code)
 {
     Player &player = *context.owner;
     if (context.reconnecting && player.isStopRequested())
@@ -48,10 +49,21 @@ void reportConnectionFailure(PipelineContext &context, ConnectionStep step, cons
     // interruption of a Player being destroyed.
     const bool mayPass = step == ConnectionStep::Send
         ? code != AVERROR_EXIT
-        : mayPassOnConnect(code, player.protocol() == QLatin1String("https"));
+        : mayPassOnConnect(code, context.settings.protocol == QLatin1String("https"));
     if (context.reconnects && mayPass) {
         context.passingFailure = code;
         return;
     }
-    player.reportError(message);
+    player.reportStreamError(context.index, message);
+}
+
+int interruptStream(void *context)
+{
+    // Only the stream's sender runs the calls that ask, so its own fields need no lock.
+    const StreamContext &stream = *static_cast<const StreamContext *>(context);
+    const Player &owner = *stream.owner;
+    return owner.isBeingDestroyed() || stream.queue->interruptsSender()
+            || (stream.connecting && owner.isStopRequested())
+        ? 1
+        : 0;
 }

@@ -4,6 +4,7 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -45,35 +46,36 @@ int Player::rightVolume() const { return locked(m_rightVolume); }
 int Player::deadAirSeconds() const { return locked(m_deadAirSeconds); }
 bool Player::isPlaying() const { return locked(m_playing); }
 bool Player::isStopRequested() const { return locked(m_stopRequested); }
-Codec Player::codec() const { return locked(m_codec); }
-QString Player::bitrate() const { return locked(m_bitrate); }
-int Player::sampleRate() const { return locked(m_sampleRate); }
-QString Player::channelLayout() const { return locked(m_channelLayout); }
+QVector<StreamSettings> Player::streams() const { return locked(m_streams); }
+QVector<StreamState> Player::streamStates() const { return locked(m_streamStates); }
 QString Player::liveSourceIndex() const { return locked(m_liveSourceIndex); }
 QString Player::liveSourceName() const { return locked(m_liveSourceName); }
-QString Player::user() const { return locked(m_user); }
-QString Player::password() const { return locked(m_password); }
-QString Player::hostname() const { return locked(m_hostname); }
-int Player::port() const { return locked(m_port); }
-QString Player::protocol() const { return locked(m_protocol); }
-QString Player::mount() const { return locked(m_mount); }
-QString Player::outputUrl() const { return locked(m_outputUrl); }
-QString Player::streamName() const { return locked(m_streamName); }
-QString Player::description() const { return locked(m_description); }
-QString Player::genre() const { return locked(m_genre); }
-QString Player::url() const { return locked(m_url); }
-QString Player::certificateFile() const { return locked(m_certificateFile); }
 bool Player::reconnects() const { return locked(m_reconnects); }
 int Player::silenceSeconds() const { return locked(m_silenceSeconds); }
 bool Player::records() const { return locked(m_records); }
 QString Player::recordFolder() const { return locked(m_recordFolder); }
 QString Player::recordingProblem() const { return locked(m_recordingProblem); }
-bool Player::sendsTitlesInStream() const { return locked(m_inStreamTitles); }
-bool Player::refusesTitles() const { return locked(m_titlesRefused); }
-bool Player::takesTitleRequests() const { return locked(m_readyForTitles); }
 QString Player::startTitle() const { return locked(m_startTitle); }
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
+
+bool StreamState::operator==(const StreamState &other) const
+{
+    return status == other.status && text == other.text && runText == other.runText
+        && readyForTitles == other.readyForTitles && titlesRefused == other.titlesRefused;
+}
+
+bool Player::refusesTitles(int stream) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_streamStates.value(stream).titlesRefused;
+}
+
+bool Player::takesTitleRequests(int stream) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_streamStates.value(stream).readyForTitles;
+}
 
 bool Player::isOnAir() const
 {
@@ -87,13 +89,7 @@ void Player::setCaptureBackend(const CaptureBackend &backend)
     m_captureBackend = backend;
 }
 
-void Player::setOutputUrl(const QString &value)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_outputUrl = value;
-}
-
-void Player::setSong(const QString &value)
+void Player::setSong(const QString &value, int stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_song = value;
@@ -103,15 +99,123 @@ void Player::setSong(const QString &value)
         m_status = OnAir;
         m_errorText = QString();
     }
+    if (stream < m_streamStates.size() && m_streamStates.at(stream).status == OnAir)
+        m_streamStates[stream].text = QStringLiteral("On Air");
     emit dataChanged();
 }
 
-void Player::setTitlesRefused()
+void Player::setTitlesRefused(int stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (std::exchange(m_titlesRefused, true))
+    if (stream >= m_streamStates.size() || std::exchange(m_streamStates[stream].titlesRefused, true))
         return;
-    LogsModel::log(QStringLiteral("The server takes no titles for %1 streams").arg(m_codec.shownName));
+    LogsModel::log(streamPrefixLocked(stream)
+                   + QStringLiteral("The server takes no titles for %1 streams").arg(m_streams.at(stream).codec.shownName));
+}
+
+QString Player::streamPrefixLocked(int stream) const
+{
+    return m_streams.size() > 1 ? QStringLiteral("[%1] ").arg(m_streams.at(stream).label()) : QString();
+}
+
+void Player::logStream(int stream, const QString &line)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LogsModel::log(streamPrefixLocked(stream) + line);
+}
+
+// Several streams: On Air while one of them is, changing while one of them
+// connects or waits to, in Error with the last stream's error once none is
+// left. A stop shows as changing until the run ends.
+void Player::showStreamsLocked()
+{
+    if (m_streamStates.size() < 2 || m_stopRequested)
+        return;
+    const auto count = [this](int status) {
+        return int(std::count_if(m_streamStates.cbegin(), m_streamStates.cend(),
+                                 [status](const StreamState &state) { return state.status == status; }));
+    };
+    if (count(OnAir) > 0) {
+        if (m_status != OnAir)
+            m_progressText.clear();
+        m_status = OnAir;
+        m_playing = true;
+        m_beenOnAir = true;
+    } else if (count(Error) < m_streamStates.size()) {
+        m_status = Changing;
+        m_progressText = m_beenOnAir ? QStringLiteral("0 of %1 streams on air").arg(m_streamStates.size())
+                                     : QStringLiteral("Connecting to remote server");
+    } else {
+        m_status = Error;
+        m_errorText = m_lastStreamError;
+    }
+}
+
+void Player::setStreamConnecting(int stream, const QString &runText)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    StreamState &state = m_streamStates[stream];
+    state.status = Changing;
+    state.text = QStringLiteral("Connecting");
+    state.readyForTitles = false;
+    if (m_streamStates.size() == 1 && !runText.isEmpty())
+        m_progressText = runText;
+    showStreamsLocked();
+    emit dataChanged();
+}
+
+void Player::setStreamWaiting(int stream, const QString &runText, int secondsLeft)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    StreamState &state = m_streamStates[stream];
+    const QString text = QStringLiteral("Reconnecting in %1 s").arg(secondsLeft);
+    if (state.status == Changing && state.text == text && state.runText == runText)
+        return;
+    state.status = Changing;
+    state.text = text;
+    state.runText = runText;
+    state.readyForTitles = false;
+    if (m_streamStates.size() == 1) {
+        m_playing = true;
+        m_status = Changing;
+        m_progressText = runText;
+    }
+    showStreamsLocked();
+    emit dataChanged();
+}
+
+void Player::setStreamOnAir(int stream)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    StreamState &state = m_streamStates[stream];
+    state.status = OnAir;
+    state.text = QStringLiteral("On Air");
+    if (m_streamStates.size() == 1) {
+        m_progressText.clear();
+        m_playing = true;
+        m_status = OnAir;
+    }
+    showStreamsLocked();
+    emit dataChanged();
+}
+
+void Player::reportStreamError(int stream, const QString &message)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    StreamState &state = m_streamStates[stream];
+    state.status = Error;
+    state.text = message;
+    state.readyForTitles = false;
+    m_runReported = true;
+    if (m_streamStates.size() == 1) {
+        m_metadataErrorOnAir = false;
+        showErrorLocked(message);
+        return;
+    }
+    m_lastStreamError = streamPrefixLocked(stream) + message;
+    LogsModel::log(m_lastStreamError);
+    showStreamsLocked();
+    emit dataChanged();
 }
 
 void Player::setProgressText(const QString &value)
@@ -145,19 +249,11 @@ void Player::setDeadAirSeconds(int seconds)
     emit dataChanged();
 }
 
-void Player::setOnAir()
+void Player::setReadyForTitles(int stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_playing = true;
-    m_status = OnAir;
-    emit dataChanged();
-}
-
-void Player::setReadyForTitles()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_readyForTitles = true;
-    emit readyForTitles();
+    m_streamStates[stream].readyForTitles = true;
+    emit readyForTitles(stream);
 }
 
 void Player::setReconnecting(const QString &progressText)
@@ -165,7 +261,6 @@ void Player::setReconnecting(const QString &progressText)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_playing = true;
     m_status = Changing;
-    m_readyForTitles = false;
     m_progressText = progressText;
     emit dataChanged();
 }
@@ -179,9 +274,16 @@ void Player::reportError(const QString &message)
     showErrorLocked(message);
 }
 
-void Player::reportMetadataError(const QString &message)
+void Player::reportMetadataError(int stream, const QString &message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_streamStates.size() > 1) {
+        if (m_streamStates.at(stream).status == OnAir)
+            m_streamStates[stream].text = message;
+        LogsModel::log(streamPrefixLocked(stream) + message);
+        emit dataChanged();
+        return;
+    }
     m_metadataErrorOnAir = m_status == OnAir || (m_status == Error && m_metadataErrorOnAir);
     showErrorLocked(message);
 }
@@ -236,7 +338,11 @@ void Player::endRun()
     m_deadAirSeconds = 0;
     m_playing = false;
     m_stopRequested = false;
-    m_readyForTitles = false;
+    // A stream's error stays on show until the next start.
+    for (StreamState &state : m_streamStates) {
+        if (state.status != Error)
+            state = StreamState{Off, QString(), QString(), false, false};
+    }
     if (m_status != Error) {
         m_errorText = QString();
         m_status = Off;
@@ -249,34 +355,23 @@ void Player::endRun()
 // validation: the window sends complete settings. Only "reconnect",
 // "silenceSeconds", "record" and "inStreamTitles" may be absent, from maps
 // made before they existed, and are then off; "title", the title known at the
-// start, is absent while there is none.
+// start, is absent while there is none, and "streams", the further streams
+// that are on, while there are none.
 void Player::applySettings(const QVariantMap &settings)
 {
     const QVariantMap stream = settings.value(QStringLiteral("stream")).toMap();
     const QVariantMap liveSource = settings.value(QStringLiteral("liveSource")).toMap();
-    m_codec = codecOf(stream.value(QStringLiteral("encoder")).toString());
-    m_channelLayout = QStringLiteral("stereo");
-    m_bitrate = stream.value(QStringLiteral("bitrate")).toString();
-    m_sampleRate = m_codec.fixedSampleRate ? m_codec.fixedSampleRate
-                                           : stream.value(QStringLiteral("samplerate")).toInt();
-    m_user = stream.value(QStringLiteral("user")).toString();
-    m_password = stream.value(QStringLiteral("password")).toString();
-    m_hostname = stream.value(QStringLiteral("hostname")).toString();
-    m_port = stream.value(QStringLiteral("port")).toInt();
-    m_protocol = stream.value(QStringLiteral("protocol")).toString().toLower();
-    m_mount = stream.value(QStringLiteral("mount")).toString();
-    m_streamName = stream.value(QStringLiteral("name")).toString();
-    m_description = stream.value(QStringLiteral("description")).toString();
-    m_genre = stream.value(QStringLiteral("genre")).toString();
-    m_url = stream.value(QStringLiteral("url")).toString();
-    m_certificateFile = stream.value(QStringLiteral("certificateFile")).toString();
+    m_streams = {StreamSettings::fromMap(stream)};
+    for (const QVariant &further : settings.value(QStringLiteral("streams")).toList())
+        m_streams.append(StreamSettings::fromMap(further.toMap()));
+    m_streamStates = QVector<StreamState>(m_streams.size(), StreamState{Changing, QStringLiteral("Connecting"),
+                                                                         QString(), false, false});
+    m_lastStreamError.clear();
+    m_beenOnAir = false;
     m_reconnects = stream.value(QStringLiteral("reconnect")).toBool();
     m_silenceSeconds = stream.value(QStringLiteral("silenceSeconds")).toInt();
     m_records = stream.value(QStringLiteral("record")).toBool();
     m_recordFolder = stream.value(QStringLiteral("recordFolder")).toString();
-    m_inStreamTitles = m_codec.oggStream && stream.value(QStringLiteral("inStreamTitles")).toBool();
-    m_titlesRefused = false;
-    m_readyForTitles = false;
     m_startTitle = settings.value(QStringLiteral("title")).toString();
     m_newTitles.clear();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();

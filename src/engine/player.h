@@ -1,19 +1,35 @@
 #pragma once
 
 #include "capturebackend.h"
-#include "codec.h"
 #include "playerstatus.h"
+#include "streamsettings.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <QVector>
 
 #include <memory>
 #include <mutex>
 #include <optional>
 
 class QThread;
+
+// What one stream of a run shows.
+struct StreamState
+{
+    // Changing (connecting, or waiting to connect again), OnAir, Error (it
+    // has ended with an error), Off (the run has ended).
+    int status = Changing;
+    // "Connecting", "On Air", "Reconnecting in N s", or what went wrong.
+    QString text;
+    // With one stream, the run's progress text while it changes.
+    QString runText;
+    bool readyForTitles = false;
+    bool titlesRefused = false;
+    bool operator==(const StreamState &other) const;
+};
 
 // The streaming engine: the settings of the current (or last) run, the state
 // that the window shows, and the job thread of the active run, all behind one
@@ -45,25 +61,15 @@ public:
     // Connected and sending: status OnAir, or Error from a failed title update
     // while the run went on. A run that starts, stops or waits to reconnect is not.
     bool isOnAir() const;
-    Codec codec() const;
-    QString bitrate() const;
-    // The rate the run encodes at: the chosen one, or the codec's own.
-    int sampleRate() const;
-    QString channelLayout() const;
+    // The streams of the current (or last) run: the first stream, then each
+    // further one that is on, in the window's order. Each is known by its
+    // index in this list.
+    QVector<StreamSettings> streams() const;
+    // What each stream of the run shows: its state while the run goes, and a
+    // stream's error until the next start.
+    QVector<StreamState> streamStates() const;
     QString liveSourceIndex() const;
     QString liveSourceName() const;
-    QString user() const;
-    QString password() const;
-    QString hostname() const;
-    int port() const;
-    QString protocol() const;
-    QString mount() const;
-    QString outputUrl() const;
-    QString streamName() const;
-    QString description() const;
-    QString genre() const;
-    QString url() const;
-    QString certificateFile() const;
     // Whether a run connects again after losing its server connection.
     bool reconnects() const;
     // Seconds of silence on the input after which the run warns; 0: never.
@@ -73,12 +79,10 @@ public:
     QString recordFolder() const;
     // Why the latest run's recording stopped early; empty while it goes well.
     QString recordingProblem() const;
-    // Whether each new title starts a new chain of the run's Ogg stream.
-    bool sendsTitlesInStream() const;
-    // Whether the run's server has said it takes no titles for its stream.
-    bool refusesTitles() const;
-    // Whether the run's connection takes title requests now (see readyForTitles).
-    bool takesTitleRequests() const;
+    // Whether the stream's server has said it takes no titles for it.
+    bool refusesTitles(int stream) const;
+    // Whether the stream's connection takes title requests now (see readyForTitles).
+    bool takesTitleRequests(int stream) const;
     // The title known when the run started, which its first Ogg header carries.
     QString startTitle() const;
 
@@ -87,26 +91,39 @@ public:
     // True once the destructor runs; interrupts the run's blocking FFmpeg calls.
     bool isBeingDestroyed() const;
 
-    // The title the server accepted, or the title of a run whose server takes
-    // none. It also ends the error of an earlier failed update of a run still
-    // on the air: the status is OnAir again.
-    void setSong(const QString &value);
-    // The server answered that it takes no titles for this stream: logged
+    // The title a stream's server accepted, or the title of a stream whose
+    // server takes none. It also ends the error of an earlier failed update
+    // of that stream while it is on the air.
+    void setSong(const QString &value, int stream = 0);
+    // The stream's server answered that it takes no titles for it: logged
     // once, and the run sends it no more.
-    void setTitlesRefused();
+    void setTitlesRefused(int stream);
     void setProgressText(const QString &value);
     // What one capture packet changed: the elapsed time and the meters from
     // RMS levels in dB, each only when given. One notification for all.
     void setProgress(std::optional<double> elapsedSeconds, std::optional<double> leftLevel,
                      std::optional<double> rightLevel);
     void setDeadAirSeconds(int seconds);
-    void setOnAir();
-    // The connection on the air takes title requests from now on.
-    void setReadyForTitles();
+    // The stream's connection on the air takes title requests from now on.
+    void setReadyForTitles(int stream);
     // Off the air until the run has connected again: status Changing with
     // progressText, and still playing, so that a tap stops the run.
     void setReconnecting(const QString &progressText);
     void reportError(const QString &message);
+
+    // What a stream's sender tells of it. With one stream the run shows the
+    // stream's own texts, as runText gives them; with several the run is On
+    // Air while one of them is, and in Error once none is left.
+
+    // Connecting: at the start (runText empty) or in a try to connect again.
+    void setStreamConnecting(int stream, const QString &runText);
+    // Waiting to connect again, the try secondsLeft away.
+    void setStreamWaiting(int stream, const QString &runText, int secondsLeft);
+    void setStreamOnAir(int stream);
+    // The stream has ended with this error: logged, shown in its row.
+    void reportStreamError(int stream, const QString &message);
+    // A log line of the stream, which names it when the run has several.
+    void logStream(int stream, const QString &line);
     // The recording ends; the run goes on.
     void reportRecordingStopped(const QString &reason);
     // What the main thread asks of the run, read once per capture packet:
@@ -117,9 +134,10 @@ public:
         QStringList titles;
     };
     Requests takeRequests();
-    // A failed title update: reported like any error, but the run goes on, and
-    // stays on the air for the next update if it was on the air.
-    void reportMetadataError(const QString &message);
+    // A failed title update of a stream: reported like any error, but the
+    // run goes on, and stays on the air for the next update if it was on the
+    // air. With several streams it shows in the stream's row alone.
+    void reportMetadataError(int stream, const QString &message);
     void requestStop();
     void endRun();
 
@@ -137,11 +155,11 @@ signals:
     void dataChanged();
     // Emitted with the mutex held, like dataChanged.
     void recordingProblemChanged();
-    // The run's connection takes title requests: at its start and after each
-    // reconnection, once on the air; an Ogg stream once it has carried its
-    // headers and a second of audio, as Icecast 2.4 breaks a Vorbis mount
+    // A stream's connection takes title requests: at its start and after
+    // each reconnection, once on the air; an Ogg stream once it has carried
+    // its headers and a second of audio, as Icecast 2.4 breaks a Vorbis mount
     // whose title comes while it reads the headers.
-    void readyForTitles();
+    void readyForTitles(int stream);
 
 private:
     template<typename T>
@@ -151,10 +169,13 @@ private:
         return field;
     }
     void applySettings(const QVariantMap &settings);
-    void setOutputUrl(const QString &value);
     void requestStopLocked();
     // Status Error with message as its text, logged; the mutex is held.
     void showErrorLocked(const QString &message);
+    // The run's status and texts from its streams', when it has several.
+    void showStreamsLocked();
+    // "[label] " before a stream's lines when the run has several.
+    QString streamPrefixLocked(int stream) const;
     void releaseFinishedJobThread();
 
     QString m_song = QStringLiteral("--");
@@ -169,31 +190,18 @@ private:
     bool m_stopRequested = false;
     // With status Error: the error is a failed title update of a run on the air.
     bool m_metadataErrorOnAir = false;
-    Codec m_codec;
-    QString m_bitrate;
-    int m_sampleRate = 0;
-    QString m_channelLayout;
+    QVector<StreamSettings> m_streams;
+    QVector<StreamState> m_streamStates;
+    // The last error of a stream, which the run shows once none is left.
+    QString m_lastStreamError;
+    // Whether one of the run's streams has been on the air.
+    bool m_beenOnAir = false;
     QString m_liveSourceIndex;
     QString m_liveSourceName;
-    QString m_user;
-    QString m_password;
-    QString m_hostname;
-    int m_port = 0;
-    QString m_protocol;
-    QString m_mount;
-    QString m_outputUrl;
-    QString m_streamName;
-    QString m_description;
-    QString m_genre;
-    QString m_url;
-    QString m_certificateFile;
     bool m_reconnects = false;
     int m_silenceSeconds = 0;
     bool m_records = false;
     QString m_recordFolder;
-    bool m_inStreamTitles = false;
-    bool m_titlesRefused = false;
-    bool m_readyForTitles = false;
     QString m_startTitle;
     QStringList m_newTitles;
     QString m_recordingProblem;

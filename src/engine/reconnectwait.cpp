@@ -33,3 +33,9 @@ int ReconnectWait::secondsLeft() const
     const qint64 leftMs = std::max<qint64>(0, m_waitMs - m_clock.elapsed());
     return int((leftMs + 999) / 1000);
 }
+
+int ReconnectWait::msUntilNextSecond() const
+{
+    const qint64 leftMs = std::max<qint64>(0, m_waitMs - m_clock.elapsed());
+    return int(leftMs == 0 ? 0 : (leftMs - 1) % 1000 + 1);
+}

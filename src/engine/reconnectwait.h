@@ -14,6 +14,8 @@ public:
     bool isOver() const;
     // Whole seconds until the try, rounded up.
     int secondsLeft() const;
+    // Milliseconds until secondsLeft changes, or the try is due.
+    int msUntilNextSecond() const;
     // The number of the coming try since the loss, from 1.
     int tryNumber() const { return m_try; }
 

@@ -94,11 +94,11 @@ QString recordingPath(const QString &folder, const QString &streamName, const QD
 
 Recorder::Recorder(Player &player)
     : m_player(player)
-    , m_codec(player.codec())
+    , m_codec(player.streams().constFirst().codec)
     , m_folder(player.recordFolder())
-    , m_streamName(player.streamName())
+    , m_streamName(player.streams().constFirst().name)
     , m_start(QDateTime::currentDateTime())
-    , m_sampleRate(player.sampleRate())
+    , m_sampleRate(player.streams().constFirst().sampleRate)
 {
     if (m_folder.isEmpty())
         m_folder = defaultRecordingFolder();

@@ -27,8 +27,8 @@ class RecordingMuxer;
 class Recorder
 {
 public:
-    // Takes the codec, the folder, the stream name and the sample rate from
-    // the Player; the file is named after now, made at the first packet.
+    // Records the Player's first stream: its codec, name and sample rate, in
+    // the Player's folder; the file is named after now, made at the first packet.
     explicit Recorder(Player &player);
     ~Recorder();
     Recorder(const Recorder &) = delete;

@@ -2,9 +2,9 @@
 
 #include "ffmpegerror.h"
 #include "icecasturl.h"
-#include "pipelinecontext.h"
 #include "player.h"
 #include "shoutcasthandshake.h"
+#include "streamcontext.h"
 #include "trustbundle.h"
 
 #include <QTemporaryFile>
@@ -32,31 +32,31 @@ QByteArray utf8(const QString &text)
     return text.toUtf8();
 }
 
-AVDictionary *icecastOptions(const Player &player, const Codec &codec)
+AVDictionary *icecastOptions(const StreamSettings &stream)
 {
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "content_type", codec.contentType, 0);
-    av_dict_set(&options, "ice_genre", utf8(player.genre()).constData(), 0);
-    av_dict_set(&options, "ice_name", utf8(player.streamName()).constData(), 0);
-    av_dict_set(&options, "ice_description", utf8(player.description()).constData(), 0);
-    av_dict_set(&options, "ice_url", utf8(player.url()).constData(), 0);
+    av_dict_set(&options, "content_type", stream.codec.contentType, 0);
+    av_dict_set(&options, "ice_genre", utf8(stream.genre).constData(), 0);
+    av_dict_set(&options, "ice_name", utf8(stream.name).constData(), 0);
+    av_dict_set(&options, "ice_description", utf8(stream.description).constData(), 0);
+    av_dict_set(&options, "ice_url", utf8(stream.url).constData(), 0);
     av_dict_set(&options, "rw_timeout", connectionTimeoutMicroseconds, 0);
     return options;
 }
 
 // The header lines that the icecast protocol adds to its request; it leaves
 // out the empty fields.
-QByteArray iceHeaders(const Player &player)
+QByteArray iceHeaders(const StreamSettings &stream)
 {
     QByteArray headers;
     const auto add = [&headers](const char *name, const QString &value) {
         if (!value.isEmpty())
             headers += QByteArray(name) + ": " + utf8(value) + "\r\n";
     };
-    add("Ice-Name", player.streamName());
-    add("Ice-Description", player.description());
-    add("Ice-URL", player.url());
-    add("Ice-Genre", player.genre());
+    add("Ice-Name", stream.name);
+    add("Ice-Description", stream.description);
+    add("Ice-URL", stream.url);
+    add("Ice-Genre", stream.genre);
     add("Ice-Public", QStringLiteral("0"));
     return headers;
 }
@@ -65,13 +65,13 @@ QByteArray iceHeaders(const Player &player)
 // server and its listeners see the same stream. Without chunked_post=0 the
 // chunk framing would reach the listeners inside the MP3; Expect: 100-continue
 // lets the server refuse the source before any audio is sent.
-AVDictionary *verifiedHttpsOptions(const Player &player, const Codec &codec, const QString &caFile)
+AVDictionary *verifiedHttpsOptions(const StreamSettings &stream, const QString &caFile)
 {
     AVDictionary *options = nullptr;
     av_dict_set(&options, "method", "PUT", 0);
     av_dict_set(&options, "auth_type", "basic", 0);
-    av_dict_set(&options, "content_type", codec.contentType, 0);
-    av_dict_set(&options, "headers", iceHeaders(player).constData(), 0);
+    av_dict_set(&options, "content_type", stream.codec.contentType, 0);
+    av_dict_set(&options, "headers", iceHeaders(stream).constData(), 0);
     av_dict_set(&options, "chunked_post", "0", 0);
     av_dict_set(&options, "send_expect_100", "1", 0);
     av_dict_set(&options, "tls_verify", "1", 0);
@@ -81,16 +81,16 @@ AVDictionary *verifiedHttpsOptions(const Player &player, const Codec &codec, con
     return options;
 }
 
-int openConnection(PipelineContext &context, AVIOContext **connection, const QString &address,
+int openConnection(StreamContext &context, AVIOContext **connection, const QString &address,
                    AVDictionary *options)
 {
-    const AVIOInterruptCB interrupt{interruptRun, &context};
+    const AVIOInterruptCB interrupt{interruptStream, &context};
     const int result = avio_open2(connection, utf8(address).constData(), AVIO_FLAG_WRITE, &interrupt, &options);
     av_dict_free(&options);
     if (result < 0)
         reportConnectionFailure(context, ConnectionStep::Connect,
                                 QStringLiteral("Could not open output ")
-                                    + withHiddenPassword(context.owner->outputUrl()),
+                                    + withHiddenPassword(context.settings.outputUrl()),
                                 result);
     return result;
 }
@@ -99,23 +99,24 @@ int openConnection(PipelineContext &context, AVIOContext **connection, const QSt
 // TLS options down to its TLS layer, hence the https protocol. That layer
 // trusts either the system's authorities or one given file, so a certificate
 // file goes into a bundle with the system's authorities.
-int openVerifiedConnection(PipelineContext &context, AVIOContext **connection)
+int openVerifiedConnection(StreamContext &context, AVIOContext **connection)
 {
-    Player &player = *context.owner;
-    const QString certificateFile = player.certificateFile();
+    const QString certificateFile = context.settings.certificateFile;
     QTemporaryFile trustBundle;
     QString caFile;
     if (!certificateFile.isEmpty()) {
         const int result = writeTrustBundle(certificateFile, trustBundle);
         if (result < 0) {
-            player.reportError(withFFmpegError(
-                QStringLiteral("Could not load certificate file ") + certificateFile + QLatin1Char(' '), result));
+            context.owner->reportStreamError(
+                context.index,
+                withFFmpegError(QStringLiteral("Could not load certificate file ") + certificateFile + QLatin1Char(' '),
+                                result));
             return result;
         }
         caFile = trustBundle.fileName();
     }
-    return openConnection(context, connection, withHttpsScheme(player.outputUrl()),
-                          verifiedHttpsOptions(player, context.codec, caFile));
+    return openConnection(context, connection, withHttpsScheme(context.settings.outputUrl()),
+                          verifiedHttpsOptions(context.settings, caFile));
 }
 
 // Sends all of data; 0 or the connection's error.
@@ -129,10 +130,10 @@ int sendAll(AVIOContext *connection, const QByteArray &data)
 // The password, the server's answer, and the stream's headers. A refused
 // password is never tried again; a connection closed without a word may be
 // a network's doing (Icecast answers a wrong password so too), and is.
-int shakeHandsAsShoutcastSource(PipelineContext &context, AVIOContext *connection, const QString &address)
+int shakeHandsAsShoutcastSource(StreamContext &context, AVIOContext *connection, const QString &address)
 {
-    Player &player = *context.owner;
-    int result = sendAll(connection, shoutcastPasswordLine(player.password()));
+    const StreamSettings &settings = context.settings;
+    int result = sendAll(connection, shoutcastPasswordLine(settings.password));
     QByteArray answer;
     ShoutcastAnswer read = ShoutcastAnswer::Incomplete;
     while (result >= 0 && (read = readShoutcastAnswer(answer)) == ShoutcastAnswer::Incomplete) {
@@ -161,8 +162,8 @@ int shakeHandsAsShoutcastSource(PipelineContext &context, AVIOContext *connectio
                                 result);
         return result;
     }
-    const ShoutcastStream stream{player.streamName(), player.genre(), player.url(), player.description(),
-                                 context.encoder->bit_rate, QString::fromLatin1(context.codec.contentType)};
+    const ShoutcastStream stream{settings.name, settings.genre, settings.url, settings.description,
+                                 context.codecParameters->bit_rate, QString::fromLatin1(settings.codec.contentType)};
     result = sendAll(connection, shoutcastHeaders(stream));
     if (result < 0)
         reportConnectionFailure(context, ConnectionStep::Send,
@@ -172,18 +173,18 @@ int shakeHandsAsShoutcastSource(PipelineContext &context, AVIOContext *connectio
 
 // FFmpeg has no Shoutcast source protocol: a TCP connection to the port above
 // the server's, the handshake written and read on it, then the muxer's output.
-int openShoutcastConnection(PipelineContext &context, AVIOContext **connection)
+int openShoutcastConnection(StreamContext &context, AVIOContext **connection)
 {
-    if (context.codec.oggStream) {
-        context.owner->reportError(
-            QStringLiteral("Shoutcast servers take no %1 streams: choose MP3 or AAC").arg(context.codec.shownName));
+    if (context.settings.codec.oggStream) {
+        context.owner->reportStreamError(context.index, QStringLiteral("Shoutcast servers take no %1 streams: choose MP3 or AAC")
+                                                            .arg(context.settings.codec.shownName));
         return AVERROR(EINVAL);
     }
-    const QString url = context.owner->outputUrl();
+    const QString url = context.settings.outputUrl();
     const QString address = QUrl(url).authority();
     AVDictionary *options = nullptr;
     av_dict_set(&options, "rw_timeout", connectionTimeoutMicroseconds, 0);
-    const AVIOInterruptCB interrupt{interruptRun, &context};
+    const AVIOInterruptCB interrupt{interruptStream, &context};
     int result = avio_open2(connection, utf8(url).constData(), AVIO_FLAG_READ_WRITE, &interrupt, &options);
     av_dict_free(&options);
     if (result < 0) {
@@ -200,12 +201,12 @@ int openShoutcastConnection(PipelineContext &context, AVIOContext **connection)
 
 } // namespace
 
-int openSourceConnection(PipelineContext &context, AVIOContext **connection)
+int openSourceConnection(StreamContext &context, AVIOContext **connection)
 {
-    const Player &player = *context.owner;
-    if (player.protocol() == QLatin1String("https"))
+    const StreamSettings &settings = context.settings;
+    if (settings.protocol == QLatin1String("https"))
         return openVerifiedConnection(context, connection);
-    if (player.protocol() == QLatin1String("shoutcast"))
+    if (settings.isShoutcast())
         return openShoutcastConnection(context, connection);
-    return openConnection(context, connection, player.outputUrl(), icecastOptions(player, context.codec));
+    return openConnection(context, connection, settings.outputUrl(), icecastOptions(settings));
 }

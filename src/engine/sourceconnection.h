@@ -4,11 +4,11 @@ extern "C" {
 struct AVIOContext;
 }
 
-struct PipelineContext;
+struct StreamContext;
 
-// Opens the run's connection to the server as a source, for writing, and
+// Opens a stream's connection to the server as a source, for writing, and
 // reports a failure (see reportConnectionFailure). With "https" the Icecast
 // server's certificate chain and host name are verified before anything of the
 // request is sent; with "shoutcast" the source goes through the Shoutcast
 // handshake on the server's port + 1. Returns 0 or a negative FFmpeg error code.
-int openSourceConnection(PipelineContext &context, AVIOContext **connection);
+int openSourceConnection(StreamContext &context, AVIOContext **connection);

@@ -1,8 +1,6 @@
 #include "ffmpegerror.h"
-#include "icecasturl.h"
 #include "pipelinecontext.h"
 #include "player.h"
-#include "reconnectwait.h"
 #include "silencewatch.h"
 
 #include "models/logsmodel.h"
@@ -16,11 +14,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <optional>
-#include <utility>
 
 namespace {
 
@@ -31,19 +29,8 @@ struct ChannelLevels
     double right = -std::numeric_limits<double>::infinity();
 };
 
-// The server connection of a run that pumps audio: what the window is told
-// while the run waits to connect again.
-struct Reconnection
-{
-    ReconnectWait wait;
-    // "Connection lost" once the run has been on the air.
-    QString cause;
-    QString shownText;
-};
-
-// Opens the device, the encoder and the graph, which takes the encoder's
-// frame size, and connects. A connection that fails in a way that may pass
-// leaves the run to connect again (outputFormat empty, passingFailure set).
+// Opens the device, the encoders and the graph, which takes their frame
+// sizes, and starts the streams, each of which connects on its own.
 int setUpPipeline(PipelineContext &context)
 {
     Player &player = *context.owner;
@@ -52,88 +39,14 @@ int setUpPipeline(PipelineContext &context)
     if (result >= 0)
         result = av_dict_copy(&context.inputMetadata, context.inputFormat->metadata, 0);
     if (result >= 0)
-        result = openEncoder(context);
+        result = openEncoders(context);
     if (result >= 0)
         result = initFilters(context);
     if (result < 0)
         return result;
     av_dump_format(context.inputFormat, 0, player.liveSourceIndex().toUtf8().constData(), 0);
     player.setProgressText(QStringLiteral("Connecting to remote server"));
-    result = openOutput(context);
-    return result < 0 && !context.passingFailure ? result : 0;
-}
-
-// Writes the stream description to the log, without the password, and shows
-// the run on the air.
-void goOnAir(PipelineContext &context)
-{
-    Player &player = *context.owner;
-    av_dump_format(context.outputFormat, 0, withHiddenPassword(player.outputUrl()).toUtf8().constData(), 1);
-    player.setProgressText(QString());
-    player.setOnAir();
-    if (!context.codec.oggStream)
-        player.setReadyForTitles();
-}
-
-void showWait(Player &player, Reconnection &reconnection)
-{
-    const QString text = QStringLiteral("%1, reconnecting in %2 s (try %3)")
-                             .arg(reconnection.cause, QString::number(reconnection.wait.secondsLeft()),
-                                  QString::number(reconnection.wait.tryNumber()));
-    if (text == reconnection.shownText)
-        return;
-    reconnection.shownText = text;
-    player.setReconnecting(text);
-}
-
-// The connection failed in a way that may pass: the encoder goes with it, as
-// the next connection starts a new stream, unless it goes on encoding for the
-// recording; the first try is a second away.
-void loseConnection(PipelineContext &context, Reconnection &reconnection)
-{
-    if (isRecording(context))
-        closeConnection(context);
-    else
-        closeOutput(context);
-    LogsModel::log(withFFmpegError(reconnection.cause + QLatin1Char(' '), context.passingFailure));
-    context.passingFailure = 0;
-    reconnection.wait.start();
-    showWait(*context.owner, reconnection);
-}
-
-// Connects again once the wait is over. 0 while the run goes on, connected or
-// still waiting; a failure that does not pass ends it with its code.
-int reconnectWhenDue(PipelineContext &context, Reconnection &reconnection)
-{
-    Player &player = *context.owner;
-    if (!reconnection.wait.isOver()) {
-        showWait(player, reconnection);
-        return 0;
-    }
-    const QString attempt = QString::number(reconnection.wait.tryNumber());
-    player.setProgressText(QStringLiteral("Reconnecting (try %1)").arg(attempt));
-    context.reconnecting = true;
-    int result = context.encoder ? 0 : openEncoder(context);
-    if (result >= 0)
-        result = openOutput(context);
-    context.reconnecting = false;
-    if (result >= 0) {
-        LogsModel::log(QStringLiteral("Reconnected on try ") + attempt);
-        reconnection.cause = QStringLiteral("Connection lost");
-        reconnection.shownText.clear();
-        goOnAir(context);
-        return 0;
-    }
-    // A stop cut the try short; the loop ends the run.
-    if (player.isStopRequested())
-        return 0;
-    if (!context.passingFailure)
-        return result;
-    LogsModel::log(withFFmpegError(QStringLiteral("Try %1 to reconnect failed ").arg(attempt), context.passingFailure));
-    context.passingFailure = 0;
-    reconnection.wait.failedTry();
-    showWait(player, reconnection);
-    return 0;
+    return startSenders(context);
 }
 
 // What the window is shown of the audio, gathered while a capture packet goes
@@ -178,23 +91,14 @@ void watchSilence(Player &player, SilenceWatch &watch, const ChannelLevels &leve
         player.setDeadAirSeconds(watch.warningSeconds());
 }
 
-// New titles go to the recording's CUE sheet and into every Ogg stream that
-// starts from now on; where the user wants it, into the stream on the air too,
-// as a new chain, unless its header carries that title already (a title sent
-// again after a reconnection). A connection lost meanwhile is the run's to
-// reconnect.
-int takeTitles(PipelineContext &context, Reconnection &reconnection, const QStringList &titles)
+// New titles go to the recording's CUE sheet and to every stream, whose Ogg
+// headers carry the latest from now on.
+void takeTitles(PipelineContext &context, const QStringList &titles)
 {
-    const QString previous = std::exchange(context.title, titles.constLast());
     if (context.recorder)
         context.recorder->addTitles(titles);
-    if (previous == context.title || !context.inStreamTitles || !context.outputFormat)
-        return 0;
-    const int result = startNewChain(context);
-    if (!context.passingFailure)
-        return result;
-    loseConnection(context, reconnection);
-    return 0;
+    for (const auto &sender : context.senders)
+        sender->queue().setTitle(titles.constLast());
 }
 
 void publish(Player &player, Progress &progress)
@@ -204,10 +108,94 @@ void publish(Player &player, Progress &progress)
     progress = Progress();
 }
 
-// Reads, decodes, filters, measures, encodes and sends until a stop has been
-// flushed (0) or something ends the stream (a negative code). While the run
-// waits to connect again it goes on reading and measuring, and drops the audio.
-int pumpAudio(PipelineContext &context, Reconnection &reconnection)
+bool anyStreamOnAir(const PipelineContext &context)
+{
+    return std::any_of(context.senders.cbegin(), context.senders.cend(),
+                       [](const auto &sender) { return sender->queue().isOnAir(); });
+}
+
+bool allStreamsEnded(const PipelineContext &context)
+{
+    return std::all_of(context.senders.cbegin(), context.senders.cend(),
+                       [](const auto &sender) { return sender->queue().hasEnded(); });
+}
+
+// The code of the failure that ended the stream that ended last of all, once
+// each has ended with one; else 0.
+int failureOfEveryStream(const PipelineContext &context)
+{
+    int code = 0;
+    for (const auto &sender : context.senders) {
+        if (!sender->queue().hasEnded() || sender->queue().endCode() >= 0)
+            return 0;
+        code = sender->queue().endCode();
+    }
+    return code;
+}
+
+// What the meters and the silence watch are shown of the audio, as the run
+// measures it.
+struct Measuring
+{
+    Progress progress;
+    ChannelLevels levels;
+    SilenceWatch silence;
+    // Whether a stream is on the air, read once per capture packet: only
+    // what goes out counts, and a wait to reconnect pauses the watch.
+    bool onAir = false;
+};
+
+// Takes what the graph has for every encoding, measures the first's frames,
+// and encodes and sends them all. 0 once every encoding is drained (after a
+// stop), AVERROR(EAGAIN) while the graph wants more input, or a failure.
+int encodeGraphOutput(PipelineContext &context, Measuring &measuring)
+{
+    Player &player = *context.owner;
+    bool drained = true;
+    for (Encoding &encoding : context.encodings) {
+        const bool measured = &encoding == &context.encodings.front();
+        while (!encoding.drained) {
+            int result = av_buffersink_get_frame(encoding.sinkFilter, context.filteredFrame);
+            if (result == AVERROR(EAGAIN))
+                break;
+            if (result == AVERROR_EOF) {
+                encoding.drained = true;
+                result = encodeAndSend(context, encoding, nullptr);
+                if (result < 0)
+                    return result;
+                break;
+            }
+            if (result < 0)
+                return result;
+            if (measured && readMeters(measuring.progress, context.filteredFrame)) {
+                measuring.levels.left = measuring.progress.leftLevel.value_or(measuring.levels.left);
+                measuring.levels.right = measuring.progress.rightLevel.value_or(measuring.levels.right);
+                if (measuring.onAir)
+                    watchSilence(player, measuring.silence, measuring.levels, context.filteredFrame);
+            }
+            context.filteredFrame->pts = encoding.nextPts;
+            encoding.nextPts += context.filteredFrame->nb_samples;
+            result = encodeAndSend(context, encoding, context.filteredFrame);
+            av_frame_unref(context.filteredFrame);
+            if (result < 0 && result != AVERROR(EAGAIN))
+                return result;
+        }
+        drained = drained && encoding.drained;
+    }
+    if (drained)
+        return 0;
+    publish(player, measuring.progress);
+    for (const auto &sender : context.senders)
+        sender->queue().wake();
+    return AVERROR(EAGAIN);
+}
+
+// Reads, decodes, filters, measures, encodes and hands the packets to the
+// streams until a stop has been flushed (0), every stream has ended (the
+// failure of the last one, with streamsEnded set), or something ends the run
+// (a negative code). Streams that wait to connect again drop their packets;
+// the recording gets them all.
+int pumpAudio(PipelineContext &context, bool &streamsEnded)
 {
     Player &player = *context.owner;
     const AVRational timeBase = context.inputFormat->streams[context.inputStreamIndex]->time_base;
@@ -215,13 +203,7 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
     bool firstPacket = true;
     bool decoderDrained = false;
     int64_t startPts = 0;
-    // The encoder's timestamps are counted in samples: a capture clock that
-    // jitters or drifts against the system clock must not make them go back,
-    // which the muxer would report for every packet.
-    int64_t encoderPts = 0;
-    Progress progress;
-    ChannelLevels levels;
-    SilenceWatch silence(player.silenceSeconds());
+    Measuring measuring{Progress(), ChannelLevels(), SilenceWatch(player.silenceSeconds())};
 
     // Only the capture reader touches the input from here on.
     context.capture->startReading();
@@ -241,7 +223,7 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
                 if (firstPacket)
                     startPts = context.packet->pts;
                 else
-                    progress.elapsed = double(timeBase.num) / double(timeBase.den)
+                    measuring.progress.elapsed = double(timeBase.num) / double(timeBase.den)
                         * double(context.packet->pts - startPts);
                 result = avcodec_send_packet(context.decoder, context.packet);
                 av_packet_unref(context.packet);
@@ -253,26 +235,20 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
             }
             // The one look at the main thread's requests per capture packet.
             const Player::Requests requests = player.takeRequests();
-            if (!requests.titles.isEmpty()) {
-                result = takeTitles(context, reconnection, requests.titles);
-                if (result < 0)
-                    return result;
-            }
+            if (!requests.titles.isEmpty())
+                takeTitles(context, requests.titles);
+            measuring.onAir = player.isOnAir();
             if (requests.stop) {
-                // Without a connection or a recording there is nothing to drain into.
-                if (!context.outputFormat && !isRecording(context))
+                // Without a stream on the air or a recording there is nothing to drain into.
+                if (!anyStreamOnAir(context) && !isRecording(context))
                     return 0;
                 result = avcodec_send_packet(context.decoder, nullptr);
                 if (result < 0)
                     return result;
                 flushing = true;
-            } else if (!context.outputFormat) {
-                // A new encoder starts at 0; one kept for the recording goes on.
-                if (!context.encoder)
-                    encoderPts = 0;
-                result = reconnectWhenDue(context, reconnection);
-                if (result < 0)
-                    return result;
+            } else if (allStreamsEnded(context)) {
+                streamsEnded = true;
+                return failureOfEveryStream(context);
             }
         }
 
@@ -282,7 +258,7 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
                 continue;
             if (result == AVERROR_EOF) {
                 decoderDrained = true;
-                // Its result is not needed: the sink reports the end of the graph.
+                // Its result is not needed: the sinks report the end of the graph.
                 [[maybe_unused]] const int closed = av_buffersrc_add_frame(context.sourceFilter, nullptr);
             } else if (result < 0) {
                 return result;
@@ -295,37 +271,9 @@ int pumpAudio(PipelineContext &context, Reconnection &reconnection)
             }
         }
 
-        for (;;) {
-            int result = av_buffersink_get_frame(context.sinkFilter, context.filteredFrame);
-            if (result == AVERROR(EAGAIN)) {
-                publish(player, progress);
-                break;
-            }
-            if (result == AVERROR_EOF) {
-                result = encodeAndWrite(context, nullptr);
-                return result < 0 ? result : 0;
-            }
-            if (result < 0)
-                return result;
-            const bool measured = readMeters(progress, context.filteredFrame);
-            if (measured) {
-                levels.left = progress.leftLevel.value_or(levels.left);
-                levels.right = progress.rightLevel.value_or(levels.right);
-            }
-            // Only what goes on air counts: a wait to reconnect pauses the watch.
-            if (measured && context.outputFormat)
-                watchSilence(player, silence, levels, context.filteredFrame);
-            if (context.outputFormat || isRecording(context)) {
-                context.filteredFrame->pts = encoderPts;
-                encoderPts += context.filteredFrame->nb_samples;
-                result = encodeAndWrite(context, context.filteredFrame);
-                if (context.passingFailure && !flushing)
-                    loseConnection(context, reconnection);
-                else if (result < 0 && result != AVERROR(EAGAIN))
-                    return result;
-            }
-            av_frame_unref(context.filteredFrame);
-        }
+        const int result = encodeGraphOutput(context, measuring);
+        if (result != AVERROR(EAGAIN))
+            return result;
     }
 }
 
@@ -335,19 +283,12 @@ int Player::runStream()
 {
     PipelineContext context;
     context.owner = this;
-    context.codec = codec();
-    context.inStreamTitles = sendsTitlesInStream();
-    context.title = startTitle();
-    context.reconnects = reconnects();
-    setOutputUrl(protocol() == QLatin1String("shoutcast") ? shoutcastUrl(hostname(), port())
-                                                           : icecastUrl(user(), password(), hostname(), port(), mount()));
-    Reconnection reconnection;
-    reconnection.cause = QStringLiteral("Could not connect");
     if (records())
         context.recorder = std::make_unique<Recorder>(*this);
 
     int result = 0;
     bool pumping = false;
+    bool streamsEnded = false;
     context.packet = av_packet_alloc();
     context.decodedFrame = av_frame_alloc();
     context.filteredFrame = av_frame_alloc();
@@ -356,21 +297,19 @@ int Player::runStream()
     if (result >= 0)
         result = setUpPipeline(context);
     if (result >= 0) {
-        if (context.outputFormat) {
-            reconnection.cause = QStringLiteral("Connection lost");
-            goOnAir(context);
-        } else {
-            loseConnection(context, reconnection);
-        }
         pumping = true;
-        result = pumpAudio(context, reconnection);
+        result = pumpAudio(context, streamsEnded);
     }
+    // The streams end after the audio: each sends what it was given.
+    finishSenders(context);
 
     // The end of the device's stream is a normal end, and so is a stop that cut
     // short a set-up waiting on a device that never answered. A set-up stage
     // that failed without a message of its own is still reported, so that a
     // failed start never shows "Off"; whatever the main thread reported
-    // meanwhile (a refused title) is not the run's message.
+    // meanwhile (a refused title) is not the run's message. Streams report
+    // their own failures; one stream that failed under way ends the run as a
+    // failed write always has.
     const bool runReported = locked(m_runReported);
     const bool endOfStream = pumping && result == AVERROR_EOF;
     if (!pumping && !runReported && result == AVERROR_EXIT && isStopRequested())
@@ -379,8 +318,14 @@ int Player::runStream()
         reportError(QStringLiteral("No audio from the capture device for 10 s"));
         // From here on it counts as the device's input failing.
         result = AVERROR(EIO);
+    } else if (streamsEnded) {
+        if (context.senders.size() == 1 && context.senders.front()->queue().failedAfterStart())
+            reportError(QStringLiteral("Error occurred: ") + ffmpegErrorText(result));
     } else if (result < 0 && !endOfStream && (pumping || !runReported)) {
         reportError(QStringLiteral("Error occurred: ") + ffmpegErrorText(result));
+    } else if (result == 0 && pumping) {
+        // Stopped, while every stream had failed or was failing.
+        result = failureOfEveryStream(context);
     }
     if (result < 0)
         LogsModel::log(QStringLiteral("Streaming stopped: ") + ffmpegErrorText(result));

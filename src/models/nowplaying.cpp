@@ -13,8 +13,6 @@
 #include <QTextStream>
 #include <QUrl>
 
-#include <utility>
-
 namespace {
 
 // Like the stream's connection: a server that accepts and never answers must
@@ -43,31 +41,31 @@ QString percentEncoded(const QString &text)
 
 // A Shoutcast server takes titles on its own port, with the password in the
 // query; the title as UTF-8.
-QNetworkRequest shoutcastMetadataRequest(const Player &player, const QString &metadata)
+QNetworkRequest shoutcastMetadataRequest(const StreamSettings &stream, const QString &metadata)
 {
     const QString url = QStringLiteral("http://%1:%2/admin.cgi?mode=updinfo&pass=%3&song=%4")
-                            .arg(player.hostname(), QString::number(player.port()), percentEncoded(player.password()),
+                            .arg(stream.hostname, QString::number(stream.port), percentEncoded(stream.password),
                                  percentEncoded(metadata));
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     request.setTransferTimeout(metadataTimeoutMs);
     return request;
 }
 
-QNetworkRequest metadataRequest(const Player &player, const QString &metadata)
+QNetworkRequest metadataRequest(const StreamSettings &stream, const QString &metadata)
 {
-    if (player.protocol() == QLatin1String("shoutcast"))
-        return shoutcastMetadataRequest(player, metadata);
+    if (stream.isShoutcast())
+        return shoutcastMetadataRequest(stream, metadata);
     // One pass of arg(), so a "%" inside a value is never replaced again. The
     // charset makes an MP3 mount take the title as UTF-8 rather than Latin-1,
     // which drops titles with other letters altogether.
     const QString url = QStringLiteral("%1://%2:%3/admin/metadata?mode=updinfo&mount=/%4&song=%5&charset=UTF-8")
-                            .arg(player.protocol(), player.hostname(), QString::number(player.port()),
-                                 player.mount(), percentEncoded(metadata));
+                            .arg(stream.protocol, stream.hostname, QString::number(stream.port), stream.mount,
+                                 percentEncoded(metadata));
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
-    const QByteArray credentials = (player.user() + QLatin1Char(':') + player.password()).toUtf8();
+    const QByteArray credentials = (stream.user + QLatin1Char(':') + stream.password).toUtf8();
     request.setRawHeader("Authorization", "Basic " + credentials.toBase64());
     request.setTransferTimeout(metadataTimeoutMs);
-    trustAsTheStream(request, player.certificateFile());
+    trustAsTheStream(request, stream.certificateFile);
     return request;
 }
 
@@ -102,21 +100,22 @@ void PlayerModel::onMetadataFileChange()
 {
     // A run being started sends the file's title once it is on the air; a
     // refusal now would only put an error over the start.
-    if (player.status() == Changing && !player.isPlaying())
+    if (player.status() == Changing && !player.isPlaying()) {
+        const QString line = nowPlayingLine();
+        if (!line.isEmpty())
+            runTitle = line;
         return;
+    }
     onMetadataChange(nowPlayingFile.path());
 }
 
-// The server starts each stream without a title: the latest one set while the
-// run's connection did not take titles yet goes out once it does, or else the
-// one of the file, at the start and after a reconnection.
-void PlayerModel::sendTitlesOnAir()
+// The server starts each stream without a title: the run's latest goes out
+// once the stream's connection takes titles, at the start and after a
+// reconnection.
+void PlayerModel::sendTitleOnAir(int stream)
 {
-    if (!player.isOnAir() || !player.takesTitleRequests())
-        return;
-    const QString title = pendingTitle.isEmpty() ? nowPlayingLine() : std::exchange(pendingTitle, QString());
-    if (!title.isEmpty())
-        sendTitle(title);
+    if (!runTitle.isEmpty() && player.isOnAir() && player.takesTitleRequests(stream))
+        sendTitle(stream, runTitle);
 }
 
 QString PlayerModel::nowPlayingLine() const
@@ -127,8 +126,11 @@ QString PlayerModel::nowPlayingLine() const
 void PlayerModel::onMetadataChange(QString file)
 {
     const QString line = firstLine(file);
-    if (!line.isEmpty())
-        metadataUpdate(line);
+    if (line.isEmpty())
+        return;
+    // Also for a stream that waits to reconnect: it sends the line when it is back.
+    runTitle = line;
+    metadataUpdate(line);
 }
 
 void PlayerModel::metadataUpdate(QString metadata)
@@ -138,40 +140,42 @@ void PlayerModel::metadataUpdate(QString metadata)
         player.reportError(QStringLiteral("Cannot update metadata: stream not connected!"));
         return;
     }
-    if (!player.takesTitleRequests()) {
-        pendingTitle = metadata;
-        return;
+    runTitle = metadata;
+    // A stream that does not take titles yet sends the run's latest when it does.
+    for (int stream = 0; stream < player.streams().size(); ++stream) {
+        if (player.takesTitleRequests(stream))
+            sendTitle(stream, metadata);
     }
-    sendTitle(metadata);
 }
 
-void PlayerModel::sendTitle(const QString &metadata)
+void PlayerModel::sendTitle(int stream, const QString &metadata)
 {
     // The server's answer holds for the whole run: it is not asked again.
-    if (player.refusesTitles()) {
-        player.setSong(metadata);
+    if (player.refusesTitles(stream)) {
+        player.setSong(metadata, stream);
         return;
     }
     auto *manager = new QNetworkAccessManager(this);
-    connect(manager, &QNetworkAccessManager::finished, this, [this, manager, metadata](QNetworkReply *reply) {
-        metadataReplyHandler(reply, metadata);
-        reply->deleteLater();
-        manager->deleteLater();
-    });
-    manager->get(metadataRequest(player, metadata));
+    connect(manager, &QNetworkAccessManager::finished, this,
+            [this, manager, stream, metadata](QNetworkReply *reply) {
+                metadataReplyHandler(reply, stream, metadata);
+                reply->deleteLater();
+                manager->deleteLater();
+            });
+    manager->get(metadataRequest(player.streams().value(stream), metadata));
 }
 
-void PlayerModel::metadataReplyHandler(QNetworkReply *reply, const QString &metadata)
+void PlayerModel::metadataReplyHandler(QNetworkReply *reply, int stream, const QString &metadata)
 {
     if (reply->error() != QNetworkReply::NoError) {
         // Qt names the URL in the text of an HTTP error status; a Shoutcast
         // title's query holds the password.
         const QUrl url = reply->url();
         const QString error = reply->errorString().replace(url.toString(), url.toString(QUrl::RemoveQuery));
-        player.reportMetadataError(QStringLiteral("Error while updating metadata: ") + error);
+        player.reportMetadataError(stream, QStringLiteral("Error while updating metadata: ") + error);
         return;
     }
     if (reply->readAll().contains(titlesRefused))
-        player.setTitlesRefused();
-    player.setSong(metadata);
+        player.setTitlesRefused(stream);
+    player.setSong(metadata, stream);
 }

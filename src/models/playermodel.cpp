@@ -2,6 +2,7 @@
 
 #include "engine/recorder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -13,7 +14,7 @@ PlayerModel::PlayerModel()
             Qt::QueuedConnection);
     connect(&nowPlayingFile, &FollowedFile::changed, this, &PlayerModel::onMetadataFileChange);
     connect(&nowPlayingFile, &FollowedFile::existsChanged, this, &PlayerModel::metadataFileChanged);
-    connect(&player, &Player::readyForTitles, this, &PlayerModel::sendTitlesOnAir, Qt::QueuedConnection);
+    connect(&player, &Player::readyForTitles, this, &PlayerModel::sendTitleOnAir, Qt::QueuedConnection);
     notifyInterval.setInterval(40);
     notifyInterval.setSingleShot(true);
     notifyInterval.setTimerType(Qt::PreciseTimer); // a coarse one may end early
@@ -39,6 +40,8 @@ QHash<int, QByteArray> PlayerModel::roleNames() const
         {IsPlayingRole, "isPlaying"},
         {IsErrorRole, "isError"},
         {IsChangingRole, "isChanging"},
+        {StreamsRole, "streams"},
+        {StreamsOnAirRole, "streamsOnAir"},
     };
 }
 
@@ -63,6 +66,10 @@ QVariant PlayerModel::data(const QModelIndex &index, int role) const
         return player.status() == Error;
     case IsChangingRole:
         return player.status() == Changing;
+    case StreamsRole:
+        return streamRows();
+    case StreamsOnAirRole:
+        return streamsOnAirText();
     default:
         return {};
     }
@@ -107,6 +114,37 @@ QString PlayerModel::positionText() const
     return elapsedText(player.elapsed());
 }
 
+QVariantMap PlayerModel::describeStream(QVariantMap stream) const
+{
+    const StreamSettings settings = StreamSettings::fromMap(stream);
+    return {{QStringLiteral("label"), settings.label()}, {QStringLiteral("format"), settings.formatText()}};
+}
+
+QVariantList PlayerModel::streamRows() const
+{
+    const QVector<StreamSettings> streams = player.streams();
+    const QVector<StreamState> states = player.streamStates();
+    QVariantList rows;
+    for (int stream = 0; stream < streams.size(); ++stream) {
+        const StreamState state = states.value(stream);
+        rows << QVariantMap{{QStringLiteral("label"), streams.at(stream).label()},
+                            {QStringLiteral("format"), streams.at(stream).formatText()},
+                            {QStringLiteral("state"), state.text},
+                            {QStringLiteral("status"), state.status}};
+    }
+    return rows;
+}
+
+QString PlayerModel::streamsOnAirText() const
+{
+    const QVector<StreamState> states = player.streamStates();
+    const auto onAir = std::count_if(states.cbegin(), states.cend(),
+                                     [](const StreamState &state) { return state.status == OnAir; });
+    if (states.size() < 2 || player.status() != OnAir || onAir == states.size())
+        return QString();
+    return QStringLiteral("%1 of %2 streams on air").arg(onAir).arg(states.size());
+}
+
 void PlayerModel::listenToEngine()
 {
     // Queued also for changes made on this thread: the setter still holds the
@@ -118,7 +156,7 @@ QVariantList PlayerModel::rowValues() const
 {
     QVariantList values;
     const QModelIndex row = index(0, 0);
-    for (int role = SongRole; role <= IsChangingRole; ++role)
+    for (int role = SongRole; role <= StreamsOnAirRole; ++role)
         values << data(row, role);
     return values;
 }
@@ -165,11 +203,9 @@ void PlayerModel::togglePlayPause(QVariantMap settings)
 {
     // The file's title is the run's before it connects, so that the first
     // header of an Ogg stream carries it.
-    const QString title = nowPlayingLine();
-    if (!title.isEmpty())
-        settings.insert(QStringLiteral("title"), title);
-    if (!player.isPlaying())
-        pendingTitle.clear();
+    runTitle = nowPlayingLine();
+    if (!runTitle.isEmpty())
+        settings.insert(QStringLiteral("title"), runTitle);
     player.togglePlayPause(settings);
 }
 

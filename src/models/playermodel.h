@@ -35,6 +35,12 @@ public:
         IsPlayingRole,
         IsErrorRole,
         IsChangingRole,
+        // Each stream of the run: its "label", "format", "state" (the text
+        // its row shows) and "status".
+        StreamsRole,
+        // "2 of 3 streams on air" while a run of several is on the air
+        // without all of them; empty otherwise.
+        StreamsOnAirRole,
     };
 
     PlayerModel();
@@ -86,26 +92,32 @@ public:
     Q_INVOKABLE void shutdown();
     // Where recordings go until the user chooses a folder.
     Q_INVOKABLE QString defaultRecordFolder() const;
+    // How the window names a stored stream (its "label") and shows its
+    // "format", as the engine would, from the stream's stored settings.
+    Q_INVOKABLE QVariantMap describeStream(QVariantMap stream) const;
 
 private:
     QString positionText() const;
+    QVariantList streamRows() const;
+    QString streamsOnAirText() const;
     void notifyRowChanged();
     void endNotifyInterval();
     void listenToEngine();
     void announceDeadAir();
-    void metadataReplyHandler(QNetworkReply *reply, const QString &metadata);
+    void metadataReplyHandler(QNetworkReply *reply, int stream, const QString &metadata);
     void onMetadataFileChange();
-    void sendTitlesOnAir();
-    void sendTitle(const QString &metadata);
+    void sendTitleOnAir(int stream);
+    void sendTitle(int stream, const QString &metadata);
     // The first line of the followed file; empty when there is none.
     QString nowPlayingLine() const;
 
     Player player;
     QVariant liveSourcesCache;
     FollowedFile nowPlayingFile;
-    // The latest title set on the air before the run's connection took title
-    // requests; it goes out once it does.
-    QString pendingTitle;
+    // The run's latest title, typed or from the file: each stream's server
+    // gets it once the stream takes titles, at its start and after each
+    // reconnection.
+    QString runTitle;
     // The engine changes about 100 times a second on air; the window is told
     // at most once per interval, the latest values, the last change always.
     QTimer notifyInterval;

@@ -81,7 +81,7 @@ void TestPlayerModel::rowFollowsTheEngine()
     PlayerModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QCOMPARE(model.rowValues(), QVariantList({QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("Off"), 0, 0,
-                                             false, false, false}));
+                                             false, false, false, QVariantList(), QString()}));
 
     // A burst of changes on the engine's thread: none is announced there; one
     // notification carries them all.
@@ -129,10 +129,10 @@ void TestPlayerModel::rowFollowsTheEngine()
     const QString waiting = QStringLiteral("Connection lost, reconnecting in 8 s (try 3)");
     model.engine().setReconnecting(waiting);
     QCOMPARE(model.rowValues(), QVariantList({QStringLiteral("--"), waiting, QStringLiteral("--"), 0, 0, true, false,
-                                             true}));
+                                             true, QVariantList(), QString()}));
     model.metadataUpdate(QStringLiteral("Artist - Title"));
     QCOMPARE(model.rowValues(), QVariantList({QStringLiteral("--"), notConnected, QStringLiteral("Error"), 0, 0, true,
-                                             true, false}));
+                                             true, false, QVariantList(), QString()}));
 }
 
 void TestPlayerModel::listsLiveSourcesOnce_data()
