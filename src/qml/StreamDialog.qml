@@ -9,7 +9,8 @@ Dialog {
     title: "Configure stream"
     modality: Qt.NonModal
     width: 800
-    height: 800
+    // Save and Cancel stay on a 768 px high screen; the form scrolls above them.
+    height: 680
 
     // The stored settings object that it shows and saves to.
     property var target: null
@@ -70,7 +71,7 @@ Dialog {
 
     contentItem: Rectangle {
         implicitWidth: 800
-        implicitHeight: 800
+        implicitHeight: 680
         color: "#F8F7FA"
 
         ScrollView {
@@ -81,6 +82,7 @@ Dialog {
             anchors.bottom: streamButtons.top
             clip: true
             contentWidth: availableWidth
+            ScrollBar.vertical.policy: contentHeight > availableHeight ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
 
             Column {
                 width: streamForm.availableWidth
