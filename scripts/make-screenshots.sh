@@ -69,7 +69,7 @@ click "$window" 48 175
 click "$window" 80 236 # "Configure stream"
 dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Configure stream$' | head -n 1)
 shot "$dialog" stream-dialog
-click "$dialog" 594 768 # Cancel
+click "$dialog" 594 648 # Cancel
 click "$window" 616 175
 click "$window" 88 75 # play
 sleep 5

@@ -22,7 +22,7 @@ class StoredSettings : public QObject, public QQmlParserStatus
     Q_INTERFACES(QQmlParserStatus)
     // The group of the store that holds the keys ("stream2"); empty: the top
     // level. Set once, in QML.
-    Q_PROPERTY(QString group MEMBER m_group CONSTANT)
+    Q_PROPERTY(QString group MEMBER m_group NOTIFY groupChanged)
 
 public:
     explicit StoredSettings(QObject *parent = nullptr);
@@ -36,6 +36,9 @@ public:
     // Removes the group prefix + number; the groups after it move down one,
     // so that the numbers have no gap.
     Q_INVOKABLE void removeGroup(const QString &prefix, int number);
+
+signals:
+    void groupChanged();
 
 private slots:
     void storeChanges();

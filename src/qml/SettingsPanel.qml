@@ -11,6 +11,9 @@ ScrollView {
     // would read this property itself.
     property var player: null
     property var stream: null
+    // How many streams there are, and the stored settings of those after the first.
+    property int streamCount: 1
+    property var furtherStreams: []
     property var liveSource: null
     property var startup: null
     // A run being set up or stopped: the stream started with the application waits.
@@ -165,7 +168,7 @@ ScrollView {
                 if (!startup.startStreamOnAppStart)
                     return;
                 Library.setTimeout(function () {
-                    Library.startPlayer(player, stream, liveSource, settingsView.changing);
+                    Library.startPlayer(player, stream, liveSource, settingsView.changing, settingsView.furtherStreams);
                 }, 500, settingsView);
             }
         }
@@ -202,6 +205,15 @@ ScrollView {
             }
 
             onCheckedChanged: stream.record = checked
+        }
+
+        // The recording is of the first stream's format, also when there are several.
+        Text {
+            objectName: "recordedStreamText"
+            visible: settingsView.streamCount > 1
+            leftPadding: recordBox.indicator.width + recordBox.spacing
+            text: "Records the first stream: " + Library.describedStream(player, stream).format
+            color: "#BBB9C1"
         }
 
         Column {

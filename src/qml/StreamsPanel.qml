@@ -1,30 +1,111 @@
 import QtQuick 2.12
 import QtQuick.Controls 2.15
+import "library.js" as Library
 
-// The Stream tab: the stream the window sends and the way to its settings.
+// The Stream tab: a row for each stream the window sends, with its format and,
+// while a run goes, its state; and the ways to its settings.
 ScrollView {
     id: streamsView
 
-    // While it is on the air, its settings cannot change.
+    // The stored settings objects of the streams, the first one first.
+    property var streams: []
+    // What the run shows of each of its streams (the streams that are on), in order.
+    property var runStreams: []
+    // Names a stream and its format as the engine does.
+    property var player: null
+    // While it is on the air, no stream's settings can change.
     property bool playing: false
+    readonly property int mostStreams: 8
 
-    // The window opens the dialog: it holds the stored settings.
-    signal configureStream()
+    // The window opens the dialog, and adds and removes the stored groups.
+    signal editStream(var target)
+    signal addStream()
+    signal removeStream(int index)
 
     // A panel that holds more than it shows says so.
     ScrollBar.vertical.policy: contentHeight > availableHeight ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+    clip: true
+    contentWidth: availableWidth
 
     Column {
+        width: streamsView.availableWidth
         padding: 16
+        spacing: 8
+
+        Repeater {
+            objectName: "streamRows"
+            model: streamsView.streams
+
+            Row {
+                objectName: "streamRow" + index
+                spacing: 16
+                readonly property var described: Library.describedStream(streamsView.player, modelData)
+                readonly property var run: Library.runStateOf(streamsView.streams, index, streamsView.runStreams)
+
+                CheckBox {
+                    id: onBox
+                    objectName: "streamOnBox"
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: "On"
+                    // The first stream is always on.
+                    checked: index === 0 || modelData.enabled
+                    enabled: index > 0 && !streamsView.playing
+                    onToggled: modelData.enabled = checked
+                    background: Item {}
+                    contentItem: Text {
+                        text: onBox.text
+                        font: onBox.font
+                        color: onBox.enabled ? "#FFFFFF" : "#BBB9C1"
+                        verticalAlignment: Text.AlignVCenter
+                        leftPadding: onBox.indicator.width + onBox.spacing
+                    }
+                }
+
+                Column {
+                    width: 300
+                    anchors.verticalCenter: parent.verticalCenter
+
+                    Text {
+                        objectName: "streamLabel"
+                        width: parent.width
+                        text: described.label
+                        elide: Text.ElideRight
+                        font.bold: true
+                        color: "#FFFFFF"
+                    }
+
+                    Text {
+                        objectName: "streamFormat"
+                        text: described.format + (run.state ? "  \u00b7  " + run.state : "")
+                        color: run.status === 3 ? "#FF6B5B" : "#BBB9C1"
+                    }
+                }
+
+                Button {
+                    objectName: index === 0 ? "configureStreamButton" : "editStreamButton"
+                    text: "Edit"
+                    enabled: !streamsView.playing
+                    onClicked: streamsView.editStream(modelData)
+                }
+
+                Button {
+                    objectName: "removeStreamButton"
+                    text: "Remove"
+                    visible: index > 0
+                    enabled: !streamsView.playing
+                    onClicked: streamsView.removeStream(index)
+                }
+            }
+        }
 
         Row {
             spacing: 16
 
             Button {
-                objectName: "configureStreamButton"
-                text: "Configure stream"
-                enabled: !streamsView.playing
-                onClicked: streamsView.configureStream()
+                objectName: "addStreamButton"
+                text: "Add stream"
+                enabled: !streamsView.playing && streamsView.streams.length < streamsView.mostStreams
+                onClicked: streamsView.addStream()
             }
 
             Text {

@@ -3,6 +3,7 @@ import QtQuick.Window 2.12
 import QtQuick.Controls 2.15
 import QtQuick.Dialogs 1.3
 import QtQuick.Layouts 1.15
+import QtQml 2.12
 import com.tavolin 1.0
 import "library.js" as Library
 
@@ -52,6 +53,8 @@ Window {
             property bool playing: isPlaying
             property bool failed: isError
             property bool changing: isChanging
+            property var runStreams: streams
+            property string streamsOnAirText: streamsOnAir
             // From a tap that stops the run until the row shows it ended: the
             // engine may end the run before the row says so, and a tap in
             // between would start a new one.
@@ -179,7 +182,8 @@ Window {
                         MouseArea {
                             anchors.fill: parent
                             onClicked: {
-                                if (Library.startPlayer(playerModel, streamSettings, liveSourceSettings, parent.busy))
+                                if (Library.startPlayer(playerModel, streamSettings, liveSourceSettings, parent.busy,
+                                                        root_window.furtherStreams()))
                                     playerView.stopping = playerView.playing;
                             }
                         }
@@ -247,6 +251,15 @@ Window {
                             wrapMode: Text.WordWrap
                             font.pixelSize: playerView.failed ? 12 : playerView.changing ? 15 : 28
                             width: playerView.failed || playerView.changing ? 200 : 150
+                        }
+
+                        // Under the time, while not every stream is on the air.
+                        Text {
+                            objectName: "streamsOnAirText"
+                            text: playerView.streamsOnAirText
+                            visible: text !== ""
+                            color: "#FFB000"
+                            font.pixelSize: 12
                         }
                     }
 
@@ -355,7 +368,10 @@ Window {
                 // The window's height in each state but the one a drag opened,
                 // which keeps the height dragged to. Leaving a state keeps the
                 // height that the user or the state chose.
-                readonly property var stateHeights: ({ "HIDDEN": 200, "VIEW_STREAMS": 324, "VIEW_LOG": 400,
+                // The streams panel shows every stream's row, up to the height of a small screen.
+                readonly property var stateHeights: ({ "HIDDEN": 200,
+                                                       "VIEW_STREAMS": Math.min(600, 326 + 52 * root_window.streamObjects.length),
+                                                       "VIEW_LOG": 400,
                                                        "VIEW_SETTINGS": 500 })
                 // Heights asked of the window system and not reported back yet.
                 // The reports come later, in order, and reach the view's height
@@ -465,8 +481,13 @@ Window {
                     width: parent.width
                     height: Math.max(0, parent.height - 50)
                     visible: detailsView.activeTab === "Stream"
+                    streams: root_window.streamObjects
+                    runStreams: playerView.runStreams
+                    player: playerModel
                     playing: playerView.playing
-                    onConfigureStream: root_window.openDialog(editStreamLoader)
+                    onEditStream: root_window.editStream(target, false)
+                    onAddStream: root_window.addStream()
+                    onRemoveStream: removeStreamDialog.ask(index)
                 }
 
                 ScrollView {
@@ -509,6 +530,8 @@ Window {
                     visible: detailsView.activeTab === "Settings"
                     player: playerModel
                     stream: streamSettings
+                    streamCount: root_window.streamObjects.length
+                    furtherStreams: root_window.streamObjects.slice(1)
                     liveSource: liveSourceSettings
                     startup: startupSettings
                     changing: playerView.changing
@@ -572,36 +595,69 @@ Window {
         }
     }
 
-    StoredSettings {
+    StreamSettings {
         id: streamSettings
         objectName: "streamSettings"
-        property string name: ""
-        property string description: ""
-        property string genre: ""
-        property string url: ""
-        property string hostname: "localhost"
-        property int port: 8000
-        property string mount: "live"
-        property string user: "source"
-        property string password: ""
-        property string encoder: "MP3"
-        property int encoderIndex: 0
-        property string protocol: "HTTP"
-        property int protocolIndex: 0
-        property string bitrate: "128k"
-        property int bitrateIndex: 12
-        property int samplerate: 44100
-        property int samplerateIndex: 4
-        property string certificateFile: ""
-        // Here rather than with the start-up choices: the engine gets it in
-        // the stream's settings.
+        // Here rather than with the start-up choices: the engine gets them in
+        // the first stream's settings, for the whole run.
         property bool reconnect: false
         property bool record: false
         property string recordFolder: playerModel.defaultRecordFolder()
         // Seconds of silence on the input before the window warns; 0: never.
         property int silenceSeconds: 30
-        // Each title starts a new chain of an Ogg stream (Opus, Vorbis, FLAC).
-        property bool inStreamTitles: false
+    }
+
+    // The streams after the first, each in its group of the store, "stream2" on.
+    property int furtherStreamCount: streamSettings.groupCount("stream", 2)
+    // The stored settings of every stream, the first one first.
+    property var streamObjects: [streamSettings]
+
+    Instantiator {
+        id: furtherStreamSettings
+        model: root_window.furtherStreamCount
+        delegate: StreamSettings {
+            group: "stream" + (index + 2)
+            // A stream that is off keeps its settings and is not started.
+            property bool enabled: true
+        }
+        onObjectAdded: root_window.listStreams()
+        onObjectRemoved: root_window.listStreams()
+    }
+
+    function listStreams() {
+        var objects = [streamSettings];
+        for (var i = 0; i < furtherStreamSettings.count; ++i)
+            objects.push(furtherStreamSettings.objectAt(i));
+        streamObjects = objects;
+    }
+
+    function furtherStreams() {
+        return streamObjects.slice(1);
+    }
+
+    // A new stream has the first one's name, description, genre and URL, and
+    // the defaults for the rest; it is kept only when its dialog is saved.
+    function addStream() {
+        furtherStreamCount += 1;
+        var added = furtherStreamSettings.objectAt(furtherStreamCount - 1);
+        for (var key of ["name", "description", "genre", "url"])
+            added[key] = streamSettings[key];
+        editStream(added, true);
+    }
+
+    // The groups after the removed one move down: their objects are made anew.
+    function removeStream(index) {
+        var count = furtherStreamCount;
+        streamSettings.removeGroup("stream", index + 1);
+        furtherStreamCount = 0;
+        furtherStreamCount = count - 1;
+    }
+
+    function editStream(target, adding) {
+        editStreamLoader.active = true;
+        editStreamLoader.item.target = target;
+        editStreamLoader.item.adding = adding;
+        editStreamLoader.item.open();
     }
 
     // The now-playing file is stored, so that a station that starts by itself
@@ -638,8 +694,30 @@ Window {
             StreamDialog {
                 objectName: "editStream"
                 target: streamSettings
+                // A stream added and not saved is not kept.
+                property bool adding: false
+                onRejected: if (adding) root_window.removeStream(root_window.furtherStreamCount)
             }
         }
+    }
+
+    // Removing a stream asks first.
+    MessageDialog {
+        id: removeStreamDialog
+        objectName: "removeStreamDialog"
+        title: "Remove stream"
+        icon: StandardIcon.Question
+        standardButtons: StandardButton.Yes | StandardButton.No
+        property int index: 0
+
+        function ask(streamIndex) {
+            index = streamIndex;
+            text = "Remove the stream " + Library.describedStream(playerModel, streamObjects[streamIndex]).label
+                   + " and its settings?";
+            open();
+        }
+
+        onYes: root_window.removeStream(index)
     }
 
     Loader {

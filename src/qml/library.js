@@ -3,22 +3,56 @@
 // Starts or stops streaming with the stored settings; whether it did. The
 // caller passes busy while a run is being set up or stopped: a tap then would
 // only queue a stop the engine cannot act on yet, or start a new run.
-function startPlayer(playerModel, streamSettings, liveSourceSettings, busy) {
+// furtherStreams: the stored settings of the streams after the first.
+function startPlayer(playerModel, streamSettings, liveSourceSettings, busy, furtherStreams) {
     if (busy)
         return false;
-    playerModel.togglePlayPause(settingsMap(streamSettings, liveSourceSettings));
+    playerModel.togglePlayPause(settingsMap(streamSettings, liveSourceSettings, furtherStreams || []));
     return true;
 }
 
-// The engine gets plain values, never the live settings objects.
-function settingsMap(streamSettings, liveSourceSettings) {
-    return {
-        "stream": JSON.parse(JSON.stringify(streamSettings)),
+// The engine gets plain values, never the live settings objects: the first
+// stream as "stream", each further one that is on in "streams".
+function settingsMap(streamSettings, liveSourceSettings, furtherStreams) {
+    var map = {
+        "stream": plainCopy(streamSettings),
         "liveSource": {
             "index": liveSourceSettings.deviceIndex,
             "name": liveSourceSettings.deviceName
         }
     };
+    var on = furtherStreams.filter(function (stream) { return stream.enabled; });
+    if (on.length > 0)
+        map.streams = on.map(plainCopy);
+    return map;
+}
+
+function plainCopy(settings) {
+    return JSON.parse(JSON.stringify(settings));
+}
+
+// A stored stream's "label" and "format" as the engine names them; read key
+// by key, so that a binding follows each.
+function describedStream(playerModel, settings) {
+    return playerModel.describeStream({
+        "name": settings.name, "hostname": settings.hostname, "port": settings.port, "mount": settings.mount,
+        "protocol": settings.protocol, "encoder": settings.encoder, "bitrate": settings.bitrate,
+        "samplerate": settings.samplerate
+    });
+}
+
+// What the run shows of a stored stream (the stream at index of streams, the
+// first one first): its entry among the run's streams, which are the first
+// and each further one that is on; {} for a stream that is off.
+function runStateOf(streams, index, runStreams) {
+    if (index > 0 && !streams[index].enabled)
+        return {};
+    var position = 0;
+    for (var i = 0; i < index; ++i) {
+        if (i === 0 || streams[i].enabled)
+            ++position;
+    }
+    return runStreams[position] || {};
 }
 
 function setTimeout(fn, delay, root) {

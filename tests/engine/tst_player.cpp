@@ -8,6 +8,7 @@
 #include "playerharness.h"
 #include "pulseserver.h"
 
+#include <QHostInfo>
 #include <QNetworkAccessManager>
 #include <QtTest>
 
@@ -32,6 +33,8 @@ enum Ending { Shutdown, Stop, ShutdownThenDestroy, Destroy, NoAudio };
 enum AfterLoss { BackOnAir, StopWhileWaiting, StopDuringATry, GiveUp };
 // Where in a run its stop lands.
 enum StopMoment { DuringTheOpen, OnTheAir, WaitingToReconnect };
+// What befalls one stream of several.
+enum Trouble { NoTrouble, ServerRestarted, ServerStopsReading, WrongPassword };
 
 qint64 stopAndWaitForOff(Player &player)
 {
@@ -63,6 +66,8 @@ private slots:
     void reportsAFailedStart();
     void losesTheServer_data();
     void losesTheServer();
+    void feedsSeveralServers_data();
+    void feedsSeveralServers();
     void shutdownGivesUpOnAHangingRun();
     void endsARunPromptly_data();
     void endsARunPromptly();
@@ -111,6 +116,12 @@ void TestPlayer::initTestCase()
 
 void TestPlayer::init()
 {
+    // Qt looks host names up on a pooled thread that stays a while after each
+    // lookup: there is one before the test, so that a title request to
+    // "localhost" adds none.
+    bool lookedUp = false;
+    QHostInfo::lookupHost(QStringLiteral("localhost"), this, [&lookedUp](const QHostInfo &) { lookedUp = true; });
+    QVERIFY(waitUntil(5000, [&] { return lookedUp; }));
     mount = QStringLiteral("live%1").arg(++mountNumber);
     capturedDebugOutput().clear();
     log = std::make_unique<LogsModel>();
@@ -523,6 +534,100 @@ void TestPlayer::losesTheServer()
     QVERIFY2(gaps.isEmpty(), qPrintable(gaps.join(QLatin1Char('\n'))));
     const double seconds = recorded.samples.size() / 44100.0;
     QVERIFY2(qAbs(seconds - elapsed) <= 1.0, qPrintable(QStringLiteral("%1 s for %2 s").arg(seconds).arg(elapsed)));
+}
+
+void TestPlayer::feedsSeveralServers_data()
+{
+    QTest::addColumn<int>("trouble");
+    QTest::newRow("three streams, two formats, two servers") << int(NoTrouble);
+    QTest::newRow("one server restarted") << int(ServerRestarted);
+    QTest::newRow("one server stops reading") << int(ServerStopsReading);
+    QTest::newRow("one password refused") << int(WrongPassword);
+}
+
+// One run from the paced tone: MP3 to the plain server and, the same packets,
+// to its Shoutcast port; Vorbis at 48000 Hz to the HTTPS server, whose
+// trouble is its own: the others and the recording keep the tone in every
+// second, and the run stays on the air.
+void TestPlayer::feedsSeveralServers()
+{
+    QFETCH(int, trouble);
+    const QTemporaryDir recordings;
+    const QString third = QLatin1Char('/') + mount + QLatin1Char('c');
+    QVERIFY(icecast.waitForMount(QStringLiteral("/shoutcast"), false));
+    IcecastProxy door;
+    door.setSourceMode(IcecastProxy::Mode::StopReading);
+    QVERIFY(door.listen(icecast.port()));
+    QVariantMap vorbis{{QStringLiteral("protocol"), QStringLiteral("HTTPS")}, {QStringLiteral("name"), QStringLiteral("Vorbis")},
+                       {QStringLiteral("certificateFile"), localhost.certificateFile()}};
+    if (trouble == WrongPassword)
+        vorbis.insert(QStringLiteral("password"), QStringLiteral("not the password"));
+    if (trouble == ServerStopsReading)
+        vorbis.insert({{QStringLiteral("protocol"), QStringLiteral("HTTP")}, {QStringLiteral("port"), door.port()}});
+    const IcecastServer &thirdServer = trouble == ServerStopsReading ? icecast : tlsIcecast;
+    QVariantMap settings = withStream(streamSettings(icecast, pacedSine, mount),
+                                      {{QStringLiteral("reconnect"), true}, {QStringLiteral("record"), true},
+                                       {QStringLiteral("recordFolder"), recordings.path()}});
+    const QVariantMap shoutcast = withStream(settings, {{QStringLiteral("protocol"), QStringLiteral("Shoutcast")}});
+    settings.insert(QStringLiteral("streams"),
+                    QVariantList{shoutcast.value(QStringLiteral("stream")),
+                                 withStream(streamSettings(thirdServer, pacedSine, third.mid(1), 48000,
+                                                           QStringLiteral("96k"), QStringLiteral("Vorbis")),
+                                            vorbis)
+                                     .value(QStringLiteral("stream"))});
+    PlayerModel model;
+    model.engine().setCaptureBackend(lavfi);
+    const auto rows = [&] { return model.data(model.index(0, 0), PlayerModel::StreamsRole).toList(); };
+    const auto state = [&](int stream) { return rows().value(stream).toMap().value(QStringLiteral("state")).toString(); };
+    QStringList thirdStates;
+    connect(&model, &QAbstractItemModel::dataChanged, this, [&] {
+        if (thirdStates.isEmpty() || thirdStates.constLast() != state(2))
+            thirdStates << state(2);
+    });
+    model.togglePlayPause(settings);
+    const QString onAir = QStringLiteral("On Air");
+    QVERIFY2(waitUntil(runTimeoutMs, [&] {
+                 return state(0) == onAir && state(1) == onAir && (trouble == WrongPassword || state(2) == onAir);
+             }),
+             qPrintable(logLines(*log).join(QLatin1Char('\n'))));
+
+    if (trouble == NoTrouble) {
+        model.metadataUpdate(QStringLiteral("Several - Servers"));
+        QVERIFY(icecast.waitForTitle(QLatin1Char('/') + mount, QStringLiteral("Several - Servers")));
+        QVERIFY(icecast.waitForTitle(QStringLiteral("/shoutcast"), QStringLiteral("Several - Servers")));
+        QVERIFY(tlsIcecast.waitForTitle(third, QStringLiteral("Several - Servers")));
+        const QList<QPair<const IcecastServer *, QString>> listeners{
+            {&icecast, QLatin1Char('/') + mount}, {&icecast, QStringLiteral("/shoutcast")}, {&tlsIcecast, third}};
+        for (const auto &listener : listeners) {
+            const ListenerRecording heard = listener.first->recordListener(listener.second, 4000);
+            QCOMPARE(heard.format().constFirst(), listener.second == third ? QStringLiteral("vorbis") : QStringLiteral("mp3"));
+            QCOMPARE(toneGaps(heard, 1000, -24), QStringList());
+        }
+    } else if (trouble == WrongPassword) {
+        QVERIFY(waitUntil(5000, [&] { return state(2).startsWith(QStringLiteral("Could not open output")); }));
+        QCOMPARE(model.data(model.index(0, 0), PlayerModel::StreamsOnAirRole).toString(),
+                 QStringLiteral("2 of 3 streams on air"));
+        QCOMPARE(logLines(*log).filter(QStringLiteral("[Vorbis] Could not open output")).size(), 1);
+    } else {
+        if (trouble == ServerRestarted)
+            QTimer::singleShot(2000, this, [this] {
+                tlsIcecast.stop();
+                QVERIFY(tlsIcecast.start());
+            });
+        const ListenerRecording heard = icecast.recordListener(QLatin1Char('/') + mount, 15000);
+        QCOMPARE(toneGaps(heard, 1000, -24), QStringList());
+        QVERIFY2(waitUntil(runTimeoutMs, [&] { return thirdStates.filter(QStringLiteral("Reconnecting in")).size() > 0; }),
+                 qPrintable(thirdStates.join(QLatin1Char('|'))));
+        if (trouble == ServerRestarted) {
+            QVERIFY(waitUntil(runTimeoutMs, [&] { return state(2) == onAir; }));
+            QCOMPARE(toneGaps(tlsIcecast.recordListener(third, 4000), 1000, -24), QStringList());
+        }
+    }
+    QCOMPARE(model.data(model.index(0, 0), PlayerModel::StatusRole).toString(), onAir);
+    QVERIFY(stopAndWaitForOff(model.engine()) >= 0);
+    const QStringList saved = QDir(recordings.path()).entryList({QStringLiteral("*.mp3")});
+    QCOMPARE(saved.size(), 1);
+    QCOMPARE(toneGaps(decodeFile(recordings.filePath(saved.constFirst())), 1000, -24), QStringList());
 }
 
 void TestPlayer::shutdownGivesUpOnAHangingRun()

@@ -79,8 +79,8 @@ bool IcecastProxy::handle(QSslSocket *client, const QByteArray &head)
         return false;
     if (metadata)
         metadataRequests.append(head.left(headEnd));
-    if (mode == Mode::PassOn) {
-        passOn(client, head);
+    if (mode == Mode::PassOn || mode == Mode::StopReading) {
+        passOn(client, head, mode == Mode::StopReading);
         return true;
     }
     m_received += head;
@@ -95,7 +95,7 @@ bool IcecastProxy::handle(QSslSocket *client, const QByteArray &head)
     return true;
 }
 
-void IcecastProxy::passOn(QSslSocket *client, const QByteArray &head)
+void IcecastProxy::passOn(QSslSocket *client, const QByteArray &head, bool stopReading)
 {
     // From here on the pipe reads the client, and nothing is kept.
     disconnect(client, &QSslSocket::readyRead, this, nullptr);
@@ -105,6 +105,12 @@ void IcecastProxy::passOn(QSslSocket *client, const QByteArray &head)
     server->write(head);
     pipe(client, server);
     pipe(server, client);
+    if (stopReading) {
+        connect(server, &QTcpSocket::readyRead, client, [client] {
+            disconnect(client, &QTcpSocket::readyRead, nullptr, nullptr);
+            client->setReadBufferSize(1);
+        });
+    }
     connect(server, &QTcpSocket::errorOccurred, client, [client](QAbstractSocket::SocketError error) {
         if (error == QAbstractSocket::ConnectionRefusedError)
             client->disconnectFromHost();

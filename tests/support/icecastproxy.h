@@ -18,8 +18,9 @@ class IcecastProxy : public QTcpServer
 {
 public:
     // RefusePassword answers a Shoutcast source's first line as a Shoutcast
-    // DNAS answers a wrong password.
-    enum class Mode { PassOn, Refuse, RefusePassword, NeverAnswer };
+    // DNAS answers a wrong password. StopReading passes a source on until the
+    // server has answered, then reads no more of it: its TCP window fills.
+    enum class Mode { PassOn, Refuse, RefusePassword, NeverAnswer, StopReading };
 
     // With a certificate it speaks TLS itself, and so passes nothing on. On
     // the given port, or on a free one.
@@ -50,7 +51,7 @@ protected:
 private:
     // Whether the request with this head has been dealt with.
     bool handle(QSslSocket *client, const QByteArray &head);
-    void passOn(QSslSocket *client, const QByteArray &head);
+    void passOn(QSslSocket *client, const QByteArray &head, bool stopReading);
 
     quint16 m_serverPort = 0;
     quint16 m_port = 0;

@@ -52,7 +52,7 @@ void IcecastServer::writeConfiguration()
     const QString tls = QStringLiteral("<ssl>1</ssl>");
     const QString certificate = QStringLiteral("<ssl-certificate>%1</ssl-certificate>");
     const QString config = QStringLiteral(R"(<icecast><hostname>127.0.0.1</hostname>
-<limits><sources>4</sources><clients>16</clients><source-timeout>5</source-timeout></limits>
+<limits><sources>8</sources><clients>16</clients><source-timeout>5</source-timeout></limits>
 <authentication><source-password>%1</source-password>
 <admin-user>admin</admin-user><admin-password>admin-secret</admin-password></authentication>
 <listen-socket><port>%2</port><bind-address>127.0.0.1</bind-address>%4%6</listen-socket>
