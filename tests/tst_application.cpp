@@ -208,6 +208,8 @@ private slots:
         QTest::newRow("url") << QString() << QStringLiteral("url=");
         QTest::newRow("metadataFile") << QString() << QStringLiteral("metadataFile=");
         QTest::newRow("a negative silence") << QStringLiteral("silenceSeconds=-5") << QStringLiteral("silenceSeconds=30");
+        // A further stream's group, which is off.
+        QTest::newRow("stream2's mount") << QString() << QStringLiteral("mount=live");
     }
 
     // A file with every key, away from its default where there is a choice,
@@ -226,7 +228,11 @@ private slots:
                            "genre=Rock, Pop|url=http://radio.invalid/|encoder=MP3|encoderIndex=0|protocol=HTTP|"
                            "protocolIndex=0|bitrate=96k|bitrateIndex=10|samplerate=48000|samplerateIndex=5|"
                            "certificateFile=%2/ca.pem|reconnect=true|record=true|recordFolder=%2/shows|"
-                           "silenceSeconds=120|metadataFile=%2/title.txt")
+                           "silenceSeconds=120|metadataFile=%2/title.txt|[stream2]|name=Backup|description=Loopback|"
+                           "genre=Rock, Pop|url=http://radio.invalid/|hostname=backup.invalid|port=8010|mount=backup|"
+                           "user=source|password=secret|encoder=AAC|encoderIndex=1|protocol=HTTPS|protocolIndex=1|"
+                           "bitrate=64k|bitrateIndex=8|samplerate=48000|samplerateIndex=5|certificateFile=|"
+                           "inStreamTitles=false|enabled=false")
                 .arg(pulse.sources().indexOf(pulse.desktopSourceName()))
                 .arg(configHome.path())
                 .split(QLatin1Char('|'));
@@ -248,9 +254,11 @@ private slots:
         QVERIFY(after.contains(written.toUtf8()));
         for (const QByteArray &line : before)
             QVERIFY2(after.contains(line) || line == stored.toUtf8(), line.constData());
-        // A value that does not fit its key is named in the log.
-        QCOMPARE(application.readAll().contains("The stored setting " + key.toUtf8() + " is not valid"),
-                 stored.contains(QLatin1Char('=')));
+        // A value that does not fit its key is named in the log, and so is a key missing from a group.
+        const QByteArray output = application.readAll();
+        QCOMPARE(output.contains("The stored setting " + key.toUtf8() + " is not valid"), stored.contains(QLatin1Char('=')));
+        QCOMPARE(output.count("The stored group stream2 has no"),
+                 int(QByteArray(QTest::currentDataTag()).startsWith("stream2")));
     }
 
     void answersHelpAndVersion_data()

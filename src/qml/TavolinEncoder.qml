@@ -3,7 +3,6 @@ import QtQuick.Window 2.12
 import QtQuick.Controls 2.15
 import QtQuick.Dialogs 1.3
 import QtQuick.Layouts 1.15
-import QtQml 2.12
 import com.tavolin 1.0
 import "library.js" as Library
 
@@ -379,7 +378,11 @@ Window {
                 // request than the last asks for the last again.
                 property var requestedHeights: []
 
-                onStateChanged: {
+                onStateChanged: showStateHeight()
+                // A stream added or removed while the streams show: their panel fits again.
+                onStateHeightsChanged: if (state === "VIEW_STREAMS") showStateHeight()
+
+                function showStateHeight() {
                     var windowHeight = stateHeights[state];
                     // The window reports no height that it has already.
                     if (windowHeight === undefined
@@ -607,27 +610,30 @@ Window {
         property int silenceSeconds: 30
     }
 
-    // The streams after the first, each in its group of the store, "stream2" on.
-    property int furtherStreamCount: streamSettings.groupCount("stream", 2)
-    // The stored settings of every stream, the first one first.
+    // The stored settings of every stream, the first one first; each one
+    // after it in its group of the store, "stream2" on.
     property var streamObjects: [streamSettings]
 
-    Instantiator {
-        id: furtherStreamSettings
-        model: root_window.furtherStreamCount
-        delegate: StreamSettings {
-            group: "stream" + (index + 2)
+    Component {
+        id: furtherStreamComponent
+        StreamSettings {
             // A stream that is off keeps its settings and is not started.
             property bool enabled: true
         }
-        onObjectAdded: root_window.listStreams()
-        onObjectRemoved: root_window.listStreams()
     }
 
-    function listStreams() {
+    function furtherStream(number) {
+        return furtherStreamComponent.createObject(root_window, { "group": "stream" + number });
+    }
+
+    // The further streams' objects made anew from the store.
+    function loadFurtherStreams() {
+        for (var i = 1; i < streamObjects.length; ++i)
+            streamObjects[i].destroy();
         var objects = [streamSettings];
-        for (var i = 0; i < furtherStreamSettings.count; ++i)
-            objects.push(furtherStreamSettings.objectAt(i));
+        var count = streamSettings.groupCount("stream", 2);
+        for (var number = 2; number < count + 2; ++number)
+            objects.push(furtherStream(number));
         streamObjects = objects;
     }
 
@@ -638,19 +644,19 @@ Window {
     // A new stream has the first one's name, description, genre and URL, and
     // the defaults for the rest; it is kept only when its dialog is saved.
     function addStream() {
-        furtherStreamCount += 1;
-        var added = furtherStreamSettings.objectAt(furtherStreamCount - 1);
+        var added = furtherStream(streamObjects.length + 1);
         for (var key of ["name", "description", "genre", "url"])
             added[key] = streamSettings[key];
+        streamObjects = streamObjects.concat([added]);
         editStream(added, true);
     }
 
     // The groups after the removed one move down: their objects are made anew.
     function removeStream(index) {
-        var count = furtherStreamCount;
+        if (editStreamLoader.item)
+            editStreamLoader.item.target = streamSettings;
         streamSettings.removeGroup("stream", index + 1);
-        furtherStreamCount = 0;
-        furtherStreamCount = count - 1;
+        loadFurtherStreams();
     }
 
     function editStream(target, adding) {
@@ -669,6 +675,7 @@ Window {
     }
 
     Component.onCompleted: {
+        loadFurtherStreams();
         if (nowPlayingSettings.metadataFile !== "")
             playerModel.followMetadataFile(nowPlayingSettings.metadataFile);
     }
@@ -696,7 +703,12 @@ Window {
                 target: streamSettings
                 // A stream added and not saved is not kept.
                 property bool adding: false
-                onRejected: if (adding) root_window.removeStream(root_window.furtherStreamCount)
+                onAccepted: adding = false
+                onRejected: {
+                    if (adding)
+                        root_window.removeStream(root_window.streamObjects.length - 1);
+                    adding = false;
+                }
             }
         }
     }

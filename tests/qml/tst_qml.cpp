@@ -55,16 +55,19 @@ public:
         return !player.isPlaying();
     }
 
-    // The settings store's top level as the application sees it.
-    Q_INVOKABLE QVariantMap storedSettings() const
+    // The settings store's top level, or one of its groups, as the application sees it.
+    Q_INVOKABLE QVariantMap storedSettings(const QString &group = QString()) const
     {
-        const QSettings settings;
+        QSettings settings;
+        settings.beginGroup(group);
         QVariantMap values;
         const QStringList keys = settings.childKeys();
         for (const QString &key : keys)
             values.insert(key, settings.value(key));
         return values;
     }
+
+    Q_INVOKABLE QStringList storedGroups() const { return QSettings().childGroups(); }
 
 public slots:
     void applicationAvailable()

@@ -136,6 +136,37 @@ DocumentTestCase {
                 ["45", "100k", "12", "Renamed"]);
     }
 
+    // Streams added, edited, switched off and removed through the stream list:
+    // each further stream is a group of its own, the first stays at the top
+    // level, and a removal moves the groups after it down.
+    function test_streamGroups() {
+        openDocument();
+        child("streamSettings").name = "Tavolin FM";
+        child("detailsView").state = "VIEW_STREAMS";
+        waitForRendering(child("streamsView"));
+        var added = [["second", false], ["", true], ["third", false]];
+        for (var i = 0; i < added.length; ++i) {
+            waitForRendering(child("addStreamButton"));
+            mouseClick(child("addStreamButton"));
+            var dialog = openDialog("editStream", "streamButtons");
+            compare(child("streamSettingsName").text, "Tavolin FM");
+            child("streamSettingsMount").text = added[i][0];
+            mouseClick(child("streamButtons").standardButton(added[i][1] ? DialogButtonBox.Cancel : DialogButtonBox.Save));
+            tryCompare(dialog, "visible", false);
+        }
+        compare(testEnvironment.storedGroups(), ["stream2", "stream3"]);
+        mouseClick(findChild(child("streamRow1"), "streamOnBox"));
+        compare(testEnvironment.storedSettings("stream2").enabled, false);
+        mouseClick(findChild(child("streamRow1"), "removeStreamButton"));
+        child("removeStreamDialog").yes();
+        tryCompare(window.streamObjects, "length", 2);
+        var stored = testEnvironment.storedSettings("stream2");
+        compare([stored.mount, stored.name, stored.enabled, stored.hostname].map(String),
+                ["third", "Tavolin FM", "true", "localhost"]);
+        compare(testEnvironment.storedGroups(), ["stream2"]);
+        compare(testEnvironment.storedSettings().mount, "live");
+    }
+
     // The stored keys lie at the top level of the store and come back in a new
     // document: the stored device is found by its name although its stored
     // position is another one.
