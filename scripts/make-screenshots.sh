@@ -66,7 +66,7 @@ shot "$window" tab-stream
 click "$window" 183 175
 shot "$window" tab-settings
 click "$window" 48 175
-click "$window" 80 236 # "Configure stream"
+click "$window" 462 236 # the stream's "Edit"
 dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Configure stream$' | head -n 1)
 shot "$dialog" stream-dialog
 click "$dialog" 594 648 # Cancel
@@ -104,11 +104,51 @@ sleep 1
 click "$window" 183 175
 shot "$window" tab-settings-file
 click "$window" 48 175
-click "$window" 80 236 # "Configure stream"
+click "$window" 462 236 # the stream's "Edit"
 dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Configure stream$' | head -n 1)
 xdotool mousemove --window "$dialog" 400 400 click --repeat 15 5 # scrolled to its end
 sleep 1
 shot "$dialog" stream-dialog-opus
+
+kill -TERM "$program_pid"
+wait "$program_pid"
+
+# Several streams on the air: the usual MP3 for every player, Opus for
+# phones, and a backup server that is off; the noise back on.
+pactl set-sink-input-mute "$(pactl list short sink-inputs | cut -f1 | head -n 1)" 0
+cat >"$XDG_CONFIG_HOME/Tavolin/TavolinEncoder.conf" <<CONF
+[General]
+hostname=localhost
+port=$port
+mount=live
+password=screenshots
+name=Tavolin Radio
+
+[stream2]
+name=Tavolin Radio mobile
+hostname=localhost
+port=$port
+mount=mobile
+password=screenshots
+encoder=Opus
+encoderIndex=2
+bitrate=96k
+bitrateIndex=10
+
+[stream3]
+hostname=backup.tavolin.example
+port=8000
+mount=live
+enabled=false
+CONF
+"$program" >>"$servers_folder/program.txt" 2>&1 &
+program_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tavolin Encoder$' | head -n 1)
+sleep 1
+click "$window" 48 175
+click "$window" 88 75 # play
+sleep 5
+shot "$window" streams
 
 kill -TERM "$program_pid"
 wait "$program_pid"

@@ -57,7 +57,7 @@ start_icecast() {
   <location>this computer</location>
   <admin>root@localhost</admin>
   <hostname>localhost</hostname>
-  <limits><sources>2</sources><clients>16</clients><source-timeout>10</source-timeout></limits>
+  <limits><sources>8</sources><clients>16</clients><source-timeout>10</source-timeout></limits>
   <authentication>
     <source-password>$password</source-password>
     <admin-user>admin</admin-user>

@@ -166,7 +166,7 @@ void Player::setStreamConnecting(int stream, const QString &runText)
 
 void Player::setStreamWaiting(int stream, const QString &runText, int secondsLeft)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     StreamState &state = m_streamStates[stream];
     const QString text = QStringLiteral("Reconnecting in %1 s").arg(secondsLeft);
     if (state.status == Changing && state.text == text && state.runText == runText)
@@ -176,9 +176,9 @@ void Player::setStreamWaiting(int stream, const QString &runText, int secondsLef
     state.runText = runText;
     state.readyForTitles = false;
     if (m_streamStates.size() == 1) {
-        m_playing = true;
-        m_status = Changing;
-        m_progressText = runText;
+        lock.unlock();
+        setReconnecting(runText);
+        return;
     }
     showStreamsLocked();
     emit dataChanged();
