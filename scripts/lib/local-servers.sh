@@ -9,6 +9,9 @@ servers_init() {
     chmod 755 "$servers_folder"
     servers_pids=()
     trap servers_stop EXIT
+    # A script ended by a signal stops its servers too.
+    trap 'exit 143' TERM
+    trap 'exit 130' INT
 }
 
 servers_stop() { # the last started first: a client goes before its server

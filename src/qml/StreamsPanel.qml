@@ -74,8 +74,11 @@ ScrollView {
                         color: "#FFFFFF"
                     }
 
+                    // The log has the whole of a long error.
                     Text {
                         objectName: "streamFormat"
+                        width: parent.width
+                        elide: Text.ElideRight
                         text: described.format + (run.state ? "  \u00b7  " + run.state : "")
                         color: run.status === 3 ? "#FF6B5B" : "#BBB9C1"
                     }
