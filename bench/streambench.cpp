@@ -2,8 +2,9 @@
 // the ffmpeg command line doing the same work (the same lavfi sine or live
 // PulseAudio device, filter graph, MP3 encoder and bit rate, sent to the same
 // private Icecast server on 127.0.0.1), and next to LAME alone encoding the
-// same audio minute at the same settings; and the live device streamed in
-// each codec next to that codec's encoder alone.
+// same audio minute at the same settings; the live device streamed in
+// each codec next to that codec's encoder alone; and several streams of one
+// run next to one stream and to their encoders alone.
 
 #include "engine/codec.h"
 #include "engine/icecasturl.h"
@@ -54,6 +55,15 @@ const char engineGraph[] = "aformat=sample_fmts=s32p:channel_layouts=stereo,"
 // Allowed beyond the audio's own length: connecting, and a busy machine.
 constexpr int timeoutMarginMs = 30000;
 
+// One stream of a run as the window stores it; Opus encodes at 48000 Hz
+// whatever the rate.
+struct StreamFormat
+{
+    QString codec;
+    QString bitrate;
+};
+const StreamFormat mp3At128k{QStringLiteral("MP3"), QString::fromLatin1(bitrate)};
+
 // Where a run's audio comes from: a lavfi source that ends by itself, or a
 // live capture device that the run stops after its seconds.
 struct Capture
@@ -90,6 +100,8 @@ public:
 
     long changes = 0;
     qint64 onAirMs = -1;
+    // Whether each stream has been seen on the air.
+    QVector<bool> streamsOnAir;
     QElapsedTimer sincePlay;
 
 private:
@@ -101,6 +113,11 @@ private:
                                m_player.rightVolume(), m_player.isPlaying()};
         if (onAirMs < 0 && row.at(4).toInt() == OnAir)
             onAirMs = sincePlay.elapsed();
+        // The window's list of streams shows each one's state.
+        const QVector<StreamState> states = m_player.streamStates();
+        streamsOnAir.resize(states.size());
+        for (int stream = 0; stream < states.size(); ++stream)
+            streamsOnAir[stream] = streamsOnAir.at(stream) || states.at(stream).status == OnAir;
     }
 
     const Player &m_player;
@@ -163,9 +180,11 @@ void dropDebugMessages(QtMsgType type, const QMessageLogContext &, const QString
 
 // The engine driven as the window drives it: every change notification is
 // queued to this thread, which reads what the window shows. recordFolder:
-// where the engine records its runs; empty, it does not record.
+// where the engine records its runs; empty, it does not record. formats: the
+// run's streams, the first to the mount of the run's name, each further one
+// to that name with "-2", "-3", ...
 Result runEngine(const QString &name, const IcecastServer &icecast, const Capture &capture, int seconds,
-                 const QString &recordFolder, const QString &codec = QStringLiteral("MP3"))
+                 const QString &recordFolder, const QList<StreamFormat> &formats = {mp3At128k})
 {
     Result result{name};
     result.audioSeconds = seconds;
@@ -180,10 +199,24 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const Captur
         QEventLoop loop;
         QTimer timeout;
         timeout.setSingleShot(true);
-        const QVariantMap settings =
-            withStream(streamSettings(icecast, capture.source, name, sampleRate, QString::fromLatin1(bitrate), codec),
-                       {{QStringLiteral("record"), !recordFolder.isEmpty()},
-                        {QStringLiteral("recordFolder"), recordFolder}});
+        QVariantMap settings;
+        QVariantList furtherStreams;
+        for (int index = 0; index < formats.size(); ++index) {
+            const QString mount = index == 0 ? name : QStringLiteral("%1-%2").arg(name).arg(index + 1);
+            QVariantMap stream = streamSettings(icecast, capture.source, mount, sampleRate, formats.at(index).bitrate,
+                                                formats.at(index).codec);
+            // Several streams: the log names each by its mount.
+            if (formats.size() > 1)
+                stream = withStream(stream, {{QStringLiteral("name"), mount}});
+            if (index == 0)
+                settings = stream;
+            else
+                furtherStreams << stream.value(QStringLiteral("stream"));
+        }
+        settings = withStream(settings, {{QStringLiteral("record"), !recordFolder.isEmpty()},
+                                         {QStringLiteral("recordFolder"), recordFolder}});
+        if (!furtherStreams.isEmpty())
+            settings.insert(QStringLiteral("streams"), furtherStreams);
         QTimer stop;
         stop.setSingleShot(true);
         QObject::connect(&stop, &QTimer::timeout, &player, [&] { player.togglePlayPause(settings); });
@@ -204,6 +237,18 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const Captur
         }
         // The notifications still queued are part of the run's cost.
         QCoreApplication::processEvents();
+        // With several streams the run stays up while one of them fails: each
+        // must have been on the air (a live run lasts long enough to be seen
+        // there) and none may have ended in an error.
+        const QVector<StreamState> states = player.streamStates();
+        for (int stream = 0; stream < states.size(); ++stream) {
+            const bool seenOnAir = stream < reader.streamsOnAir.size() && reader.streamsOnAir.at(stream);
+            if (states.at(stream).status == Error || (capture.live && !seenOnAir)) {
+                std::fprintf(stderr, "%s: stream %d %s: %s\n", qUtf8Printable(name), stream + 1,
+                             seenOnAir ? "failed" : "was never on the air", qUtf8Printable(states.at(stream).text));
+                result.completed = false;
+            }
+        }
         result.changes = reader.changes;
         result.onAirMs = reader.onAirMs;
     } // The Player's destructor waits for its job thread.
@@ -288,9 +333,10 @@ void setSample(AVFrame *frame, int channel, int index, int value16)
 
 // A codec's encoder alone, through libavcodec on this thread, as runLame
 // feeds LAME: the desktop device's tone in the sample format, rate and frame
-// size that the engine gives that encoder, at the same bit rate. The packets
-// are counted and dropped; CPU time of this thread only.
-Result runEncoderAlone(const QString &name, const Codec &codec, int seconds)
+// size that the engine gives that encoder, at the bit rate the engine would
+// be given ("128k"). The packets are counted and dropped; CPU time of this
+// thread only.
+Result runEncoderAlone(const QString &name, const Codec &codec, const QString &chosenBitrate, int seconds)
 {
     Result result{name};
     result.audioSeconds = seconds;
@@ -306,13 +352,16 @@ Result runEncoderAlone(const QString &name, const Codec &codec, int seconds)
     context->sample_fmt = codec.sampleFormat ? av_get_sample_fmt(codec.sampleFormat) : encoder->sample_fmts[0];
     context->time_base = AVRational{1, rate};
     context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // As the engine sets it: the text the user chose.
+    AVDictionary *options = nullptr;
     if (codec.takesBitrate)
-        context->bit_rate = 128000;
+        av_dict_set(&options, "b", chosenBitrate.toUtf8().constData(), 0);
     long encodedBytes = 0;
     const rusage before = usageOf(RUSAGE_THREAD);
     QElapsedTimer wall;
     wall.start();
-    int status = avcodec_open2(context, encoder, nullptr);
+    int status = avcodec_open2(context, encoder, &options);
+    av_dict_free(&options);
     frame->nb_samples = context->frame_size;
     frame->format = context->sample_fmt;
     if (status >= 0)
@@ -441,10 +490,46 @@ void printResult(const Result &result)
     std::printf("%s\n", result.completed ? "" : "  (incomplete)");
 }
 
-void printRatio(const Result &engine, const Result &other)
+// target: what the ratio should stay at or under; 0 for none.
+void printRatio(const Result &engine, const Result &other, double target = 0.0)
 {
-    std::printf("%s / %s CPU per audio minute: %.2f\n", qUtf8Printable(engine.name), qUtf8Printable(other.name),
+    std::printf("%s / %s CPU per audio minute: %.2f", qUtf8Printable(engine.name), qUtf8Printable(other.name),
                 cpuPerAudioMinute(engine) / cpuPerAudioMinute(other));
+    if (target > 0.0)
+        std::printf(" (target at most %.2f)", target);
+    std::printf("\n");
+}
+
+// The runs of several streams, in the order main() makes them.
+struct StreamsRuns
+{
+    Result one;
+    Result twoOfOneFormat;
+    Result threeFormats;
+    Result mp3Alone;
+    Result aacAlone;
+    Result opusAlone;
+};
+
+// Two streams of one format against one; three formats against their
+// encoders alone plus what one stream costs above its encoder; the peak
+// memory each added stream brings.
+void printStreamsFigures(const StreamsRuns &runs)
+{
+    printRatio(runs.twoOfOneFormat, runs.one, 1.10);
+    const double overhead = cpuPerAudioMinute(runs.one) - cpuPerAudioMinute(runs.mp3Alone);
+    const double expected = cpuPerAudioMinute(runs.mp3Alone) + cpuPerAudioMinute(runs.aacAlone)
+        + cpuPerAudioMinute(runs.opusAlone) + overhead;
+    std::printf("%s / (%s + %s + %s + %s's overhead %.3f = %.3f) CPU per audio minute: %.2f (target at most 1.00)\n",
+                qUtf8Printable(runs.threeFormats.name), qUtf8Printable(runs.mp3Alone.name),
+                qUtf8Printable(runs.aacAlone.name), qUtf8Printable(runs.opusAlone.name), qUtf8Printable(runs.one.name),
+                overhead, expected, cpuPerAudioMinute(runs.threeFormats) / expected);
+    const auto growthMiB = [&runs](const Result &several, int added) {
+        return double(several.peakKiB - runs.one.peakKiB) / 1024.0 / added;
+    };
+    std::printf("peak memory per added stream: %s %.1f MiB, %s %.1f MiB (target at most 3.0)\n",
+                qUtf8Printable(runs.twoOfOneFormat.name), growthMiB(runs.twoOfOneFormat, 1),
+                qUtf8Printable(runs.threeFormats.name), growthMiB(runs.threeFormats, 2));
 }
 
 // 0 leaves the runs of that kind out.
@@ -467,6 +552,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Streams a sine tone, and a live PulseAudio device, through the engine and through the ffmpeg "
         "command line to a private Icecast server on 127.0.0.1, encodes as much audio with LAME alone, "
+        "streams the live device as one, two and three streams of one run, "
         "and prints the CPU time, context switches and peak memory of each."));
     parser.addHelpOption();
     const QCommandLineOption unpacedOption(QStringLiteral("unpaced"),
@@ -485,13 +571,20 @@ int main(int argc, char *argv[])
     const QCommandLineOption codecsOption(
         QStringLiteral("codecs"), QStringLiteral("The codecs besides MP3 streamed live, each next to its encoder alone (all)."),
         QStringLiteral("names"), QStringLiteral("AAC,Opus,Vorbis,FLAC"));
-    parser.addOptions({unpacedOption, pacedOption, liveOption, noFfmpegOption, recordOption, codecsOption});
+    const QCommandLineOption streamsOption(
+        QStringLiteral("streams"),
+        QStringLiteral("Seconds of the live device as one stream, two of one format and three of three formats, "
+                       "and for each of those encoders alone (60)."),
+        QStringLiteral("seconds"), QStringLiteral("60"));
+    parser.addOptions(
+        {unpacedOption, pacedOption, liveOption, noFfmpegOption, recordOption, codecsOption, streamsOption});
     parser.process(app);
     int unpacedSeconds = 0;
     int pacedSeconds = 0;
     int liveSeconds = 0;
+    int streamsSeconds = 0;
     if (!readSeconds(parser, unpacedOption, unpacedSeconds) || !readSeconds(parser, pacedOption, pacedSeconds)
-        || !readSeconds(parser, liveOption, liveSeconds))
+        || !readSeconds(parser, liveOption, liveSeconds) || !readSeconds(parser, streamsOption, streamsSeconds))
         return 2;
     const bool withFfmpeg = !parser.isSet(noFfmpegOption);
 
@@ -541,9 +634,32 @@ int main(int argc, char *argv[])
         if (liveSeconds == 0)
             break;
         const QString kind = name.toLower();
-        results << runEngine(QStringLiteral("engine-live-") + kind, icecast, live, liveSeconds, recordFolder, name);
-        results << runEncoderAlone(kind + QStringLiteral("-alone"), codecOf(name), liveSeconds);
+        results << runEngine(QStringLiteral("engine-live-") + kind, icecast, live, liveSeconds, recordFolder,
+                             {{name, QString::fromLatin1(bitrate)}});
+        results << runEncoderAlone(kind + QStringLiteral("-alone"), codecOf(name), QString::fromLatin1(bitrate),
+                                   liveSeconds);
         ratios.append({results.size() - 2, results.size() - 1});
+    }
+    // Several streams of one run from the live device, at most three of the
+    // server's eight sources at a time.
+    StreamsRuns streams;
+    if (streamsSeconds > 0) {
+        const StreamFormat aacAt64k{QStringLiteral("AAC"), QStringLiteral("64k")};
+        const StreamFormat opusAt96k{QStringLiteral("Opus"), QStringLiteral("96k")};
+        streams.one = runEngine(QStringLiteral("one-stream"), icecast, live, streamsSeconds, recordFolder);
+        streams.twoOfOneFormat = runEngine(QStringLiteral("two-streams-mp3"), icecast, live, streamsSeconds,
+                                           recordFolder, {mp3At128k, mp3At128k});
+        streams.threeFormats = runEngine(QStringLiteral("three-formats"), icecast, live, streamsSeconds,
+                                         recordFolder, {mp3At128k, aacAt64k, opusAt96k});
+        const auto alone = [streamsSeconds](const StreamFormat &format) {
+            return runEncoderAlone(format.codec.toLower() + QStringLiteral("-alone-") + format.bitrate,
+                                   codecOf(format.codec), format.bitrate, streamsSeconds);
+        };
+        streams.mp3Alone = alone(mp3At128k);
+        streams.aacAlone = alone(aacAt64k);
+        streams.opusAlone = alone(opusAt96k);
+        results << streams.one << streams.twoOfOneFormat << streams.threeFormats << streams.mp3Alone
+                << streams.aacAlone << streams.opusAlone;
     }
     icecast.stop();
 
@@ -556,5 +672,7 @@ int main(int argc, char *argv[])
     }
     for (const auto &ratio : ratios)
         printRatio(results.at(ratio.first), results.at(ratio.second));
+    if (streamsSeconds > 0)
+        printStreamsFigures(streams);
     return completed ? 0 : 1;
 }
