@@ -6,8 +6,18 @@ extern "C" {
 
 #include <chrono>
 
-SendQueue::SendQueue(int64_t capacity, const QString &title)
-    : m_capacity(capacity)
+namespace {
+
+// How much audio the queue holds while its server takes nothing: a server that
+// falls further behind has lost the stream.
+constexpr int64_t capacitySeconds = 5;
+constexpr int64_t batchesPerSecond = 5;
+
+} // namespace
+
+SendQueue::SendQueue(int sampleRate, const QString &title)
+    : m_capacity(capacitySeconds * sampleRate)
+    , m_batch(sampleRate / batchesPerSecond)
     , m_title(title)
 {
 }
@@ -32,7 +42,7 @@ void SendQueue::push(const AVPacket *packet)
         return;
     if (m_queuedSamples + packet->duration > m_capacity) {
         m_overflowed = true;
-        m_pushedSinceWake = true;
+        m_wakeAtOnce = true;
         return;
     }
     AVPacket *reference = av_packet_clone(packet);
@@ -40,7 +50,7 @@ void SendQueue::push(const AVPacket *packet)
         return; // out of memory: the listeners miss one packet
     m_items.push_back({reference, QString()});
     m_queuedSamples += packet->duration;
-    m_pushedSinceWake = true;
+    m_samplesSinceWake += packet->duration;
 }
 
 void SendQueue::setTitle(const QString &title)
@@ -49,7 +59,7 @@ void SendQueue::setTitle(const QString &title)
     m_title = title;
     if (m_onAir) {
         m_items.push_back({nullptr, title});
-        m_pushedSinceWake = true;
+        m_wakeAtOnce = true;
     }
 }
 
@@ -57,9 +67,10 @@ void SendQueue::wake()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_pushedSinceWake)
+        if (!m_wakeAtOnce && m_samplesSinceWake < m_batch)
             return;
-        m_pushedSinceWake = false;
+        m_wakeAtOnce = false;
+        m_samplesSinceWake = 0;
     }
     m_changed.notify_all();
 }

@@ -21,8 +21,8 @@ struct AVPacket;
 class SendQueue
 {
 public:
-    // capacity: samples at the stream's rate; title: the run's title so far.
-    SendQueue(int64_t capacity, const QString &title);
+    // sampleRate: the stream's; title: the run's title so far.
+    SendQueue(int sampleRate, const QString &title);
     ~SendQueue();
     SendQueue(const SendQueue &) = delete;
     SendQueue &operator=(const SendQueue &) = delete;
@@ -35,8 +35,9 @@ public:
     // The run's latest title: the next connection's header carries it, and
     // on the air it takes its place among the packets.
     void setTitle(const QString &title);
-    // Wakes the sender for what came since the last call: once per batch of
-    // packets, not per packet.
+    // Wakes the sender once a batch of audio has come since it last woke
+    // (about a fifth of a second), or a title: each wake-up costs more than
+    // the writes it leads to.
     void wake();
     // No more packets come: the sender sends what is queued, ends its stream and stops.
     void close();
@@ -82,13 +83,16 @@ private:
     std::condition_variable m_changed;
     std::deque<Item> m_items;
     const int64_t m_capacity;
+    const int64_t m_batch;
     int64_t m_queuedSamples = 0;
+    int64_t m_samplesSinceWake = 0;
     QString m_title;
     bool m_onAir = false;
     bool m_overflowed = false;
     bool m_closed = false;
     bool m_abandoned = false;
-    bool m_pushedSinceWake = false;
+    // A title or an overflow, which the sender sees at once.
+    bool m_wakeAtOnce = false;
     bool m_ended = false;
     int m_endCode = 0;
     bool m_failedAfterStart = false;

@@ -300,7 +300,11 @@ int Player::runStream()
         pumping = true;
         result = pumpAudio(context, streamsEnded);
     }
-    // The streams end after the audio: each sends what it was given.
+    // The device goes first, while it still delivers: its reader closes it at
+    // once then, not after the streams' ends. Each stream then sends what it
+    // was given.
+    context.inputFormat = nullptr;
+    context.capture.reset();
     finishSenders(context);
 
     // The end of the device's stream is a normal end, and so is a stop that cut

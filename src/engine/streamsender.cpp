@@ -12,17 +12,9 @@ extern "C" {
 
 #include <system_error>
 
-namespace {
-
-// How much audio a stream's queue holds while its server takes nothing: a
-// server that falls further behind has lost the stream.
-constexpr int64_t queueSeconds = 5;
-
-} // namespace
-
 StreamSender::StreamSender(Player &player, int index, const StreamSettings &settings, bool reconnects,
                            const QString &title)
-    : m_queue(queueSeconds * settings.sampleRate, title)
+    : m_queue(settings.sampleRate, title)
 {
     m_context.owner = &player;
     m_context.index = index;

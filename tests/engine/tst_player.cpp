@@ -8,7 +8,6 @@
 #include "playerharness.h"
 #include "pulseserver.h"
 
-#include <QHostInfo>
 #include <QNetworkAccessManager>
 #include <QtTest>
 
@@ -116,12 +115,6 @@ void TestPlayer::initTestCase()
 
 void TestPlayer::init()
 {
-    // Qt looks host names up on a pooled thread that stays a while after each
-    // lookup: there is one before the test, so that a title request to
-    // "localhost" adds none.
-    bool lookedUp = false;
-    QHostInfo::lookupHost(QStringLiteral("localhost"), this, [&lookedUp](const QHostInfo &) { lookedUp = true; });
-    QVERIFY(waitUntil(5000, [&] { return lookedUp; }));
     mount = QStringLiteral("live%1").arg(++mountNumber);
     capturedDebugOutput().clear();
     log = std::make_unique<LogsModel>();
@@ -513,7 +506,7 @@ void TestPlayer::losesTheServer()
     QTRY_COMPARE(logLines(*log).filter(QStringLiteral("Reconnected on try ")),
                  QStringList{QStringLiteral("Reconnected on try 3")});
     QVERIFY(player.progressText().isEmpty());
-    QCOMPARE(listenerView(server, QLatin1Char('/') + mount, 1000, -24),
+    QCOMPARE(listenerView(server, QLatin1Char('/') + mount, 1000, -24, codecOf(codec).oggStream ? 8000 : 4000),
              expectedListenerView(44100, 320000, 1000, -24, codec));
     // The elapsed time counts the whole run.
     QVERIFY(elapsedBefore > 2.0);
@@ -546,9 +539,9 @@ void TestPlayer::feedsSeveralServers_data()
 }
 
 // One run from the paced tone: MP3 to the plain server and, the same packets,
-// to its Shoutcast port; Vorbis at 48000 Hz to the HTTPS server, whose
-// trouble is its own: the others and the recording keep the tone in every
-// second, and the run stays on the air.
+// to its Shoutcast port; Vorbis at 48000 Hz to another of its mounts, or to
+// the HTTPS server, whose trouble is its own: the others and the recording
+// keep the tone in every second, and the run stays on the air.
 void TestPlayer::feedsSeveralServers()
 {
     QFETCH(int, trouble);
@@ -558,13 +551,18 @@ void TestPlayer::feedsSeveralServers()
     IcecastProxy door;
     door.setSourceMode(IcecastProxy::Mode::StopReading);
     QVERIFY(door.listen(icecast.port()));
+    // Over HTTPS where the server goes wrong; the title row's requests would
+    // leave Qt's host-name lookup threads behind.
+    const bool https = trouble == ServerRestarted || trouble == WrongPassword;
     QVariantMap vorbis{{QStringLiteral("protocol"), QStringLiteral("HTTPS")}, {QStringLiteral("name"), QStringLiteral("Vorbis")},
                        {QStringLiteral("certificateFile"), localhost.certificateFile()}};
     if (trouble == WrongPassword)
         vorbis.insert(QStringLiteral("password"), QStringLiteral("not the password"));
+    if (!https)
+        vorbis.insert(QStringLiteral("protocol"), QStringLiteral("HTTP"));
     if (trouble == ServerStopsReading)
-        vorbis.insert({{QStringLiteral("protocol"), QStringLiteral("HTTP")}, {QStringLiteral("port"), door.port()}});
-    const IcecastServer &thirdServer = trouble == ServerStopsReading ? icecast : tlsIcecast;
+        vorbis.insert(QStringLiteral("port"), door.port());
+    const IcecastServer &thirdServer = https ? tlsIcecast : icecast;
     QVariantMap settings = withStream(streamSettings(icecast, pacedSine, mount),
                                       {{QStringLiteral("reconnect"), true}, {QStringLiteral("record"), true},
                                        {QStringLiteral("recordFolder"), recordings.path()}});
@@ -595,12 +593,10 @@ void TestPlayer::feedsSeveralServers()
         model.metadataUpdate(QStringLiteral("Several - Servers"));
         QVERIFY(icecast.waitForTitle(QLatin1Char('/') + mount, QStringLiteral("Several - Servers")));
         QVERIFY(icecast.waitForTitle(QStringLiteral("/shoutcast"), QStringLiteral("Several - Servers")));
-        QVERIFY(tlsIcecast.waitForTitle(third, QStringLiteral("Several - Servers")));
-        const QList<QPair<const IcecastServer *, QString>> listeners{
-            {&icecast, QLatin1Char('/') + mount}, {&icecast, QStringLiteral("/shoutcast")}, {&tlsIcecast, third}};
-        for (const auto &listener : listeners) {
-            const ListenerRecording heard = listener.first->recordListener(listener.second, 4000);
-            QCOMPARE(heard.format().constFirst(), listener.second == third ? QStringLiteral("vorbis") : QStringLiteral("mp3"));
+        QVERIFY(icecast.waitForTitle(third, QStringLiteral("Several - Servers")));
+        for (const QString &listener : {QLatin1Char('/') + mount, QStringLiteral("/shoutcast"), third}) {
+            const ListenerRecording heard = icecast.recordListener(listener, 4000);
+            QCOMPARE(heard.format().constFirst(), listener == third ? QStringLiteral("vorbis") : QStringLiteral("mp3"));
             QCOMPARE(toneGaps(heard, 1000, -24), QStringList());
         }
     } else if (trouble == WrongPassword) {

@@ -119,7 +119,8 @@ QVariantMap withStream(QVariantMap settings, const QVariantMap &changes)
     return settings;
 }
 
-QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency, double levelDb)
+QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency, double levelDb,
+                         int durationMs)
 {
     const QStringList keys =
         QStringLiteral("server_name server_description genre server_url server_type").split(QLatin1Char(' '));
@@ -134,9 +135,9 @@ QStringList listenerView(const IcecastServer &server, const QString &mount, int 
         }
         return true;
     });
-    const ListenerRecording heard = server.recordListener(mount, 4000);
+    const ListenerRecording heard = server.recordListener(mount, durationMs);
     const int sampleRate = heard.stream.value(QStringLiteral("sample_rate")).toString().toInt();
-    // Well after the start, in four seconds of audio; none in less than two.
+    // Well after the start, in the middle of the audio; none in less than two seconds.
     const int middleSecond = heard.samples.size() < 2 * sampleRate ? -1 : heard.samples.size() / 2 - sampleRate / 2;
     return view << heard.format()
                 << (toneFrequency ? heardTone(heard.samples, sampleRate, middleSecond, toneFrequency, levelDb)

@@ -45,9 +45,11 @@ QVariantMap withStream(QVariantMap settings, const QVariantMap &changes);
 // Of the tone, "<toneFrequency> Hz at about <levelDb> dB" when nearly all the
 // power of a second of its audio lies at that frequency and its RMS level is
 // within 1.5 dB of levelDb; else what was heard.
-// Without a toneFrequency the tone is not looked at.
+// Without a toneFrequency the tone is not looked at. The listener listens for
+// durationMs: Icecast sends a listener who joins an Ogg stream in its first
+// seconds little of it at first.
 QStringList listenerView(const IcecastServer &server, const QString &mount, int toneFrequency = 0,
-                         double levelDb = 0.0);
+                         double levelDb = 0.0, int durationMs = 4000);
 // What listenerView gives for a stream of streamSettings() with that tone.
 QStringList expectedListenerView(int sampleRate, int bitsPerSecond, int toneFrequency = 0, double levelDb = 0.0,
                                  const QString &codec = QStringLiteral("MP3"));
