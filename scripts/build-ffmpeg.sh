@@ -3,8 +3,9 @@
 # configured with only what the engine uses (the pulse and lavfi inputs, the
 # filter graph's audio filters, PCM decoders, the encoders of the five codecs
 # (LAME, libopus, libvorbis, FFmpeg's own AAC and FLAC), their stream and file
-# muxers (MP3, ADTS, Ogg, FLAC) and the icecast/http/https protocols over
-# GnuTLS), as static libraries.
+# muxers (MP3, ADTS, Ogg, FLAC), the demuxers and decoders that hear a stream
+# as its listeners do, and the icecast/http/https protocols over GnuTLS), as
+# static libraries.
 # Debian's shared build links about a hundred libraries (speech voices, video
 # codecs, SVG, GL), which cost a running program about 37 MiB of resident
 # memory for nothing it uses.
@@ -24,7 +25,8 @@ configure_options=(
     --disable-autodetect --disable-everything --disable-swscale --disable-postproc
     --enable-libpulse --enable-libmp3lame --enable-libopus --enable-libvorbis --enable-gnutls
     --enable-indev=pulse,lavfi
-    --enable-decoder='pcm_*'
+    --enable-decoder='pcm_*',mp3float,aac,opus,vorbis,flac
+    --enable-demuxer=mp3,aac,ogg --enable-parser=mpegaudio,aac,opus,vorbis,flac
     --enable-filter=abuffer,abuffersink,aformat,astats,aresample,asetnsamples,asetpts,asplit,sine,arealtime
     --enable-encoder=libmp3lame,aac,libopus,libvorbis,flac --enable-muxer=mp3,adts,ogg,flac
     --enable-protocol=icecast,http,https,tcp,tls,file

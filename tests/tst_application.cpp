@@ -232,7 +232,7 @@ private slots:
                            "genre=Rock, Pop|url=http://radio.invalid/|hostname=backup.invalid|port=8010|mount=backup|"
                            "user=source|password=secret|encoder=AAC|encoderIndex=1|protocol=HTTPS|protocolIndex=1|"
                            "bitrate=64k|bitrateIndex=8|samplerate=48000|samplerateIndex=5|certificateFile=|"
-                           "inStreamTitles=false|enabled=false")
+                           "inStreamTitles=false|listenerUrl=|listenerCheck=true|enabled=false")
                 .arg(pulse.sources().indexOf(pulse.desktopSourceName()))
                 .arg(configHome.path())
                 .split(QLatin1Char('|'));

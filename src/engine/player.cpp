@@ -1,11 +1,14 @@
 #include "player.h"
 
+#include "silencewatch.h"
+
 #include "models/logsmodel.h"
 
 #include <QThread>
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -56,6 +59,12 @@ bool Player::records() const { return locked(m_records); }
 QString Player::recordFolder() const { return locked(m_recordFolder); }
 QString Player::recordingProblem() const { return locked(m_recordingProblem); }
 QString Player::startTitle() const { return locked(m_startTitle); }
+
+qint64 Player::msSinceSound() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sinceSound.isValid() ? m_sinceSound.elapsed() : -1;
+}
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
@@ -197,6 +206,7 @@ void Player::setStreamOnAir(int stream)
     }
     showStreamsLocked();
     emit dataChanged();
+    emit streamOnAir(stream);
 }
 
 void Player::reportStreamError(int stream, const QString &message)
@@ -238,6 +248,10 @@ void Player::setProgress(std::optional<double> elapsedSeconds, std::optional<dou
         changed = update(m_leftVolume, meterValue(*leftLevel)) || changed;
     if (rightLevel)
         changed = update(m_rightVolume, meterValue(*rightLevel)) || changed;
+    if ((leftLevel || rightLevel)
+        && !SilenceWatch::isSilent(leftLevel.value_or(-std::numeric_limits<double>::infinity()),
+                                   rightLevel.value_or(-std::numeric_limits<double>::infinity())))
+        m_sinceSound.start();
     if (changed)
         emit dataChanged();
 }
@@ -373,6 +387,7 @@ void Player::applySettings(const QVariantMap &settings)
     m_records = stream.value(QStringLiteral("record")).toBool();
     m_recordFolder = stream.value(QStringLiteral("recordFolder")).toString();
     m_startTitle = settings.value(QStringLiteral("title")).toString();
+    m_sinceSound.invalidate();
     m_newTitles.clear();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();
     m_liveSourceName = liveSource.value(QStringLiteral("name")).toString();

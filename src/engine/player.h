@@ -4,6 +4,7 @@
 #include "playerstatus.h"
 #include "streamsettings.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -85,6 +86,9 @@ public:
     bool takesTitleRequests(int stream) const;
     // The title known when the run started, which its first Ogg header carries.
     QString startTitle() const;
+    // Milliseconds since the input last had sound on either channel (the
+    // meters' measurement); -1 while it has had none in this run.
+    qint64 msSinceSound() const;
 
     CaptureBackend captureBackend() const;
     void setCaptureBackend(const CaptureBackend &backend);
@@ -160,6 +164,8 @@ signals:
     // its headers and a second of audio, as Icecast 2.4 breaks a Vorbis mount
     // whose title comes while it reads the headers.
     void readyForTitles(int stream);
+    // A stream is on the air: at the start and after each reconnection.
+    void streamOnAir(int stream);
 
 private:
     template<typename T>
@@ -203,6 +209,7 @@ private:
     bool m_records = false;
     QString m_recordFolder;
     QString m_startTitle;
+    QElapsedTimer m_sinceSound;
     QStringList m_newTitles;
     QString m_recordingProblem;
     QThread *m_jobThread = nullptr;

@@ -22,6 +22,8 @@ StreamSettings StreamSettings::fromMap(const QVariantMap &stream)
     settings.url = text("url");
     settings.certificateFile = text("certificateFile");
     settings.inStreamTitles = settings.codec.oggStream && stream.value(QStringLiteral("inStreamTitles")).toBool();
+    settings.listenerUrl = text("listenerUrl").trimmed();
+    settings.listenerCheck = stream.value(QStringLiteral("listenerCheck"), true).toBool();
     return settings;
 }
 
@@ -42,6 +44,43 @@ QString StreamSettings::formatText() const
 QString StreamSettings::outputUrl() const
 {
     return isShoutcast() ? shoutcastUrl(hostname, port) : icecastUrl(user, password, hostname, port, mount);
+}
+
+namespace {
+
+// A DNAS 2 stream id, written after the password: "password:#2"; 1 without one.
+int shoutcastStreamId(const QString &password)
+{
+    const int mark = password.lastIndexOf(QStringLiteral(":#"));
+    bool ok = false;
+    const int id = mark < 0 ? 1 : password.mid(mark + 2).toInt(&ok);
+    return ok && id > 0 ? id : 1;
+}
+
+} // namespace
+
+QString StreamSettings::listenerAddress() const
+{
+    if (!listenerUrl.isEmpty())
+        return listenerUrl;
+    if (!isShoutcast())
+        return QStringLiteral("%1://%2:%3/%4").arg(protocol, hostname, QString::number(port), mount);
+    const int id = shoutcastStreamId(password);
+    return QStringLiteral("http://%1:%2/").arg(hostname, QString::number(port))
+        + (id > 1 ? QStringLiteral("stream/%1/").arg(id) : QString());
+}
+
+QString StreamSettings::listenerCountAddress() const
+{
+    if (!isShoutcast())
+        return QStringLiteral("%1://%2:%3/status-json.xsl").arg(protocol, hostname, QString::number(port));
+    return QStringLiteral("http://%1:%2/stats?sid=%3&json=1")
+        .arg(hostname, QString::number(port), QString::number(shoutcastStreamId(password)));
+}
+
+QString StreamSettings::listenerCountFallbackAddress() const
+{
+    return isShoutcast() ? QStringLiteral("http://%1:%2/7.html").arg(hostname, QString::number(port)) : QString();
 }
 
 bool StreamSettings::hasFormatOf(const StreamSettings &other) const

@@ -28,9 +28,15 @@ struct StreamSettings
     QString certificateFile;
     // Each new title starts a new chain of its Ogg stream.
     bool inStreamTitles = false;
+    // Where its listeners go, when not where the settings above say (a relay,
+    // a proxy); empty: worked out.
+    QString listenerUrl;
+    // Whether the run checks now and then what its listeners get.
+    bool listenerCheck = true;
 
     // The window's map of one stream. No defaults and no validation: only
-    // "inStreamTitles" may be absent, from maps made before it existed.
+    // "inStreamTitles", "listenerUrl" and "listenerCheck" may be absent, from
+    // maps made before they existed.
     static StreamSettings fromMap(const QVariantMap &stream);
 
     bool isShoutcast() const { return protocol == QLatin1String("shoutcast"); }
@@ -42,6 +48,13 @@ struct StreamSettings
     // Where its source connects: the Icecast URL with the credentials, or the
     // Shoutcast server's source port.
     QString outputUrl() const;
+    // Where a listener hears it: listenerUrl, else the server's mount, or a
+    // Shoutcast server's root ("/stream/2/" for the stream id of "password:#2").
+    QString listenerAddress() const;
+    // Where the server tells its listener count: Icecast's status-json.xsl,
+    // or a Shoutcast server's /stats; the fallback /7.html.
+    QString listenerCountAddress() const;
+    QString listenerCountFallbackAddress() const;
     // Whether the encoded bytes are the same: then one encoder serves both.
     bool hasFormatOf(const StreamSettings &other) const;
 };

@@ -37,3 +37,10 @@ int writeTrustBundle(const QString &certificateFile, QTemporaryFile &bundle)
     bundle.close();
     return bundle.error() == QFileDevice::NoError ? 0 : AVERROR(EIO);
 }
+
+void trustAsTheStream(QSslConfiguration &configuration, const QString &certificateFile)
+{
+    QList<QSslCertificate> authorities;
+    if (!certificateFile.isEmpty() && readTrustedAuthorities(certificateFile, authorities) >= 0)
+        configuration.setCaCertificates(authorities);
+}

@@ -4,6 +4,7 @@
 #include <QSslCertificate>
 #include <QString>
 
+class QSslConfiguration;
 class QTemporaryFile;
 
 // What a stream's verified TLS connections trust when it names a certificate
@@ -17,3 +18,8 @@ int readTrustedAuthorities(const QString &certificateFile, QList<QSslCertificate
 // Writes that trust into bundle as one PEM file, for a TLS layer that trusts
 // either its system store or one file: 0, or a negative FFmpeg error code.
 int writeTrustBundle(const QString &certificateFile, QTemporaryFile &bundle);
+
+// Makes configuration trust what a stream's connection trusts. A file that
+// can no longer be read leaves the system's authorities alone: verification
+// stays on.
+void trustAsTheStream(QSslConfiguration &configuration, const QString &certificateFile);

@@ -22,18 +22,6 @@ constexpr int metadataTimeoutMs = 10000;
 // successful answer. The title still counts for the window and the recording.
 const QByteArray titlesRefused = QByteArrayLiteral("Mountpoint will not accept URL updates");
 
-// The request trusts what the stream's connection trusts. A file that can no
-// longer be read leaves the system's authorities alone: verification stays on.
-void trustAsTheStream(QNetworkRequest &request, const QString &certificateFile)
-{
-    QList<QSslCertificate> authorities;
-    if (certificateFile.isEmpty() || readTrustedAuthorities(certificateFile, authorities) < 0)
-        return;
-    QSslConfiguration configuration = request.sslConfiguration();
-    configuration.setCaCertificates(authorities);
-    request.setSslConfiguration(configuration);
-}
-
 QString percentEncoded(const QString &text)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(text));
@@ -65,7 +53,9 @@ QNetworkRequest metadataRequest(const StreamSettings &stream, const QString &met
     const QByteArray credentials = (stream.user + QLatin1Char(':') + stream.password).toUtf8();
     request.setRawHeader("Authorization", "Basic " + credentials.toBase64());
     request.setTransferTimeout(metadataTimeoutMs);
-    trustAsTheStream(request, stream.certificateFile);
+    QSslConfiguration configuration = request.sslConfiguration();
+    trustAsTheStream(configuration, stream.certificateFile);
+    request.setSslConfiguration(configuration);
     return request;
 }
 

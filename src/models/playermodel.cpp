@@ -15,6 +15,9 @@ PlayerModel::PlayerModel()
     connect(&nowPlayingFile, &FollowedFile::changed, this, &PlayerModel::onMetadataFileChange);
     connect(&nowPlayingFile, &FollowedFile::existsChanged, this, &PlayerModel::metadataFileChanged);
     connect(&player, &Player::readyForTitles, this, &PlayerModel::sendTitleOnAir, Qt::QueuedConnection);
+    connect(&player, &Player::streamOnAir, &listeners, &ListenerWatch::streamOnAir, Qt::QueuedConnection);
+    connect(&player, &Player::hasShutdown, &listeners, &ListenerWatch::runEnded, Qt::QueuedConnection);
+    connect(&listeners, &ListenerWatch::changed, this, &PlayerModel::playerDataChanged);
     notifyInterval.setInterval(40);
     notifyInterval.setSingleShot(true);
     notifyInterval.setTimerType(Qt::PreciseTimer); // a coarse one may end early
@@ -127,10 +130,14 @@ QVariantList PlayerModel::streamRows() const
     QVariantList rows;
     for (int stream = 0; stream < streams.size(); ++stream) {
         const StreamState state = states.value(stream);
+        const ListenerWatch::Shown heard = listeners.shown(stream);
         rows << QVariantMap{{QStringLiteral("label"), streams.at(stream).label()},
                             {QStringLiteral("format"), streams.at(stream).formatText()},
                             {QStringLiteral("state"), state.text},
-                            {QStringLiteral("status"), state.status}};
+                            {QStringLiteral("status"), state.status},
+                            {QStringLiteral("heard"), heard.heard},
+                            {QStringLiteral("heardWell"), heard.heardWell},
+                            {QStringLiteral("listeners"), heard.listeners}};
     }
     return rows;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/player.h"
 #include "models/followedfile.h"
+#include "models/listenerwatch.h"
 
 #include <QAbstractListModel>
 #include <QTimer>
@@ -36,7 +37,9 @@ public:
         IsErrorRole,
         IsChangingRole,
         // Each stream of the run: its "label", "format", "state" (the text
-        // its row shows) and "status".
+        // its row shows) and "status"; what a listener got, "heard" (empty
+        // before the first visit) and "heardWell"; and the server's
+        // "listeners" (-1 where it tells none).
         StreamsRole,
         // "2 of 3 streams on air" while a run of several is on the air
         // without all of them; empty otherwise.
@@ -112,6 +115,7 @@ private:
     QString nowPlayingLine() const;
 
     Player player;
+    ListenerWatch listeners{player};
     QVariant liveSourcesCache;
     FollowedFile nowPlayingFile;
     // The run's latest title, typed or from the file: each stream's server

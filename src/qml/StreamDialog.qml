@@ -30,6 +30,8 @@ Dialog {
         streamSettingsUser.text = target.user;
         streamSettingsPassword.text = target.password;
         streamSettingsCertificateFile.text = target.certificateFile;
+        streamSettingsListenerUrl.text = target.listenerUrl;
+        streamSettingsListenerCheck.checked = target.listenerCheck;
         streamSettingsEncoder.currentIndex = target.encoderIndex;
         streamSettingsProtocol.currentIndex = target.protocolIndex;
         streamSettingsBitrate.currentIndex = streamSettingsBitrate.model.indexOf(target.bitrate);
@@ -52,6 +54,8 @@ Dialog {
         target.user = streamSettingsUser.text.trim();
         target.password = streamSettingsPassword.text.trim();
         target.certificateFile = streamSettingsCertificateFile.text.trim();
+        target.listenerUrl = streamSettingsListenerUrl.text.trim();
+        target.listenerCheck = streamSettingsListenerCheck.checked;
         target.encoder = streamSettingsEncoder.currentText.trim();
         target.encoderIndex = streamSettingsEncoder.currentIndex;
         target.protocol = streamSettingsProtocol.currentText.trim();
@@ -293,6 +297,27 @@ Dialog {
                                 }
                             }
                         }
+                    }
+
+                    // Where listeners go when it is not the server above: a relay, a proxy.
+                    Column {
+                        spacing: 4
+                        Label { text: "Listener address"; font.bold: true; color: "#020104" }
+                        TextField {
+                            id: streamSettingsListenerUrl
+                            objectName: "streamSettingsListenerUrl"
+                            width: 400
+                            placeholderText: "Worked out from the server details"
+                            selectByMouse: true
+                            text: target.listenerUrl
+                        }
+                    }
+
+                    CheckBox {
+                        id: streamSettingsListenerCheck
+                        objectName: "streamSettingsListenerCheck"
+                        text: "Check what listeners get"
+                        checked: target.listenerCheck
                     }
                 }
 

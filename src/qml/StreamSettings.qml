@@ -23,4 +23,8 @@ StoredSettings {
     property string certificateFile: ""
     // Each title starts a new chain of an Ogg stream (Opus, Vorbis, FLAC).
     property bool inStreamTitles: false
+    // Where listeners go; empty: worked out from the server's details.
+    property string listenerUrl: ""
+    // Now and then a listener's visit checks what listeners get.
+    property bool listenerCheck: true
 }

@@ -79,8 +79,19 @@ ScrollView {
                         objectName: "streamFormat"
                         width: parent.width
                         elide: Text.ElideRight
-                        text: described.format + (run.state ? "  \u00b7  " + run.state : "")
+                        text: [described.format, run.state || "", Library.listenersText(run.listeners)]
+                              .filter(function (part) { return part !== ""; }).join("  \u00b7  ")
                         color: run.status === 3 ? "#FF6B5B" : "#BBB9C1"
+                    }
+
+                    // What a listener's visit found, in amber when something is wrong.
+                    Text {
+                        objectName: "streamHeard"
+                        width: parent.width
+                        elide: Text.ElideRight
+                        visible: text !== ""
+                        text: run.heard || ""
+                        color: run.heardWell === false ? "#FFB000" : "#BBB9C1"
                     }
                 }
 

@@ -260,6 +260,19 @@ Window {
                             color: "#FFB000"
                             font.pixelSize: 12
                         }
+
+                        // With one stream, what a listener's visit found, there too;
+                        // several show it in their rows.
+                        Text {
+                            objectName: "listenerCheckText"
+                            readonly property var stream: playerView.runStreams.length === 1 ? playerView.runStreams[0] : {}
+                            text: stream.heard || ""
+                            visible: text !== ""
+                            color: stream.heardWell === false ? "#FFB000" : "#BBB9C1"
+                            font.pixelSize: 12
+                            width: 230
+                            elide: Text.ElideRight
+                        }
                     }
 
                     // The stream goes on; the broadcaster must still learn that
@@ -369,7 +382,7 @@ Window {
                 // height that the user or the state chose.
                 // The streams panel shows every stream's row, up to the height of a small screen.
                 readonly property var stateHeights: ({ "HIDDEN": 200,
-                                                       "VIEW_STREAMS": Math.min(600, 326 + 52 * root_window.streamObjects.length),
+                                                       "VIEW_STREAMS": Math.min(600, 326 + 64 * root_window.streamObjects.length),
                                                        "VIEW_LOG": 400,
                                                        "VIEW_SETTINGS": 500 })
                 // Heights asked of the window system and not reported back yet.

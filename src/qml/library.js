@@ -106,3 +106,10 @@ function storeChoice(settings, key, indexKey, value, choices) {
     settings[key] = value;
     settings[indexKey] = choices.indexOf(value);
 }
+
+// "12 listeners", "1 listener"; empty where the server tells no count.
+function listenersText(count) {
+    if (count === undefined || count < 0)
+        return "";
+    return count + (count === 1 ? " listener" : " listeners");
+}

@@ -16,6 +16,8 @@
 namespace {
 
 enum Failure { None, Refused, Unreachable, NeverAnswers, Untrusted };
+// Where a listener's visit goes.
+enum Visited { TheMount, LockedMount, NothingThere, AnotherCodec, SilentDoor };
 enum Writing { RenameOver, DeleteAndRecreate, TruncateAndRewrite };
 
 QString text(const PlayerModel &model, int role)
@@ -50,6 +52,9 @@ private slots:
     void streamsToAShoutcastServer();
     void warnsOfDeadAir_data();
     void warnsOfDeadAir();
+    void checksWhatListenersGet_data();
+    void checksWhatListenersGet();
+    void countsListeners();
 
 private:
     PulseServer pulse;
@@ -69,6 +74,7 @@ void TestPlayerModel::initTestCase()
     pulse.addDesktopSource();
     QVERIFY2(pulse.start(), qPrintable(pulse.errorString()));
     icecast.setShoutcastMount(QStringLiteral("/shoutcast"));
+    icecast.setLockedMount(QStringLiteral("/locked"));
     QVERIFY2(icecast.start(), qPrintable(icecast.errorString()));
     QVERIFY2(certificate.generate(QStringLiteral("localhost")), qPrintable(certificate.errorString()));
     QVERIFY2(impostorCertificate.generate(QStringLiteral("localhost")), qPrintable(impostorCertificate.errorString()));
@@ -464,6 +470,93 @@ void TestPlayerModel::warnsOfDeadAir()
         for (int i = 1; i + 1 < warning.size(); ++i)
             QVERIFY(warning.at(i).first().toInt() > warning.at(i - 1).first().toInt());
     }
+    model.shutdown();
+}
+
+void TestPlayerModel::checksWhatListenersGet_data()
+{
+    QTest::addColumn<int>("visited");
+    QTest::addColumn<QString>("heard"); // how the row's text starts
+    QTest::addColumn<QString>("logged");
+
+    const QString timedOut = QStringLiteral("The listener address does not answer (error Connection timed out)");
+    QTest::newRow("heard") << int(TheMount) << QStringLiteral("Heard by a listener ")
+                           << QStringLiteral("A listener hears the stream");
+    QTest::newRow("listeners must log in") << int(LockedMount) << QStringLiteral("The server asks listeners for a password")
+                                           << QStringLiteral("The server asks listeners for a password");
+    QTest::newRow("nothing listens") << int(NothingThere)
+                                     << QStringLiteral("The listener address does not answer (error Connection refused)")
+                                     << QStringLiteral("The listener address does not answer (error Connection refused)");
+    // The run's second stream, MP3, as the address of the first, Opus.
+    QTest::newRow("another codec") << int(AnotherCodec)
+                                   << QStringLiteral("Listeners get another stream (audio/mpeg, wanted audio/ogg)")
+                                   << QStringLiteral("Listeners get another stream (audio/mpeg, wanted audio/ogg)");
+    QTest::newRow("accepts and never answers") << int(SilentDoor) << timedOut << timedOut;
+}
+
+// An Opus stream visited 5 s after it went on the air: the row's text and one
+// log line say what a listener got, and a visit that waits for its time limit
+// holds nothing back.
+void TestPlayerModel::checksWhatListenersGet()
+{
+    QFETCH(int, visited);
+    QFETCH(QString, heard);
+    QFETCH(QString, logged);
+
+    LogsModel log;
+    IcecastProxy silent;
+    silent.setSourceMode(IcecastProxy::Mode::NeverAnswer);
+    QVERIFY(silent.listen(0));
+    const QString mount = visited == LockedMount ? QStringLiteral("locked") : QStringLiteral("heard%1").arg(visited);
+    const QMap<int, QString> addresses{
+        {NothingThere, QStringLiteral("http://127.0.0.1:%1/%2").arg(freeLoopbackPort()).arg(mount)},
+        {AnotherCodec, QStringLiteral("http://127.0.0.1:%1/%2-mp3").arg(icecast.port()).arg(mount)},
+        {SilentDoor, QStringLiteral("http://127.0.0.1:%1/%2").arg(silent.port()).arg(mount)}};
+    QVariantMap settings =
+        withStream(streamSettings(icecast, pacedSine, mount, 48000, QStringLiteral("96k"), QStringLiteral("Opus")),
+                   {{QStringLiteral("listenerUrl"), addresses.value(visited)}});
+    if (visited == AnotherCodec)
+        settings.insert(QStringLiteral("streams"),
+                        QVariantList{streamSettings(icecast, pacedSine, mount + QStringLiteral("-mp3"))
+                                         .value(QStringLiteral("stream"))});
+    PlayerModel model;
+    model.engine().setCaptureBackend(lavfi);
+    model.togglePlayPause(settings);
+    QVERIFY(waitForStatus(model.engine(), OnAir));
+    const auto row = [&] { return model.data(model.index(0, 0), PlayerModel::StreamsRole).toList().value(0).toMap(); };
+    if (visited == SilentDoor)
+        QCOMPARE(toneGaps(icecast.recordListener(QLatin1Char('/') + mount, 12000), 1000, -24), QStringList());
+    QTRY_VERIFY2_WITH_TIMEOUT(row().value(QStringLiteral("heard")).toString().startsWith(heard),
+                              qPrintable(row().value(QStringLiteral("heard")).toString()), 20000);
+    QCOMPARE(row().value(QStringLiteral("heardWell")).toBool(), visited == TheMount);
+    QCOMPARE(logLines(log).filter(logged).size(), 1);
+    model.shutdown();
+}
+
+// The server's count, read every 30 s, follows two listeners who join and
+// leave; the visit's own connection, the first read's company, is not counted.
+void TestPlayerModel::countsListeners()
+{
+    PlayerModel model;
+    model.engine().setCaptureBackend(lavfi);
+    model.togglePlayPause(streamSettings(icecast, pacedSine, QStringLiteral("counted")));
+    QVERIFY(waitForStatus(model.engine(), OnAir));
+    const auto listeners = [&] {
+        return model.data(model.index(0, 0), PlayerModel::StreamsRole).toList().value(0).toMap()
+            .value(QStringLiteral("listeners")).toInt();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(listeners(), 0, 15000);
+    QTcpSocket first;
+    QTcpSocket second;
+    for (QTcpSocket *listener : {&first, &second}) {
+        listener->connectToHost(QHostAddress::LocalHost, icecast.port());
+        listener->write("GET /counted HTTP/1.0\r\n\r\n");
+        connect(listener, &QTcpSocket::readyRead, listener, [listener] { listener->readAll(); });
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(listeners(), 2, 40000);
+    first.abort();
+    second.abort();
+    QTRY_COMPARE_WITH_TIMEOUT(listeners(), 0, 40000);
     model.shutdown();
 }
 

@@ -187,7 +187,8 @@ DocumentTestCase {
             "password": server.password, "encoder": "Vorbis", "encoderIndex": 3, "inStreamTitles": true, "protocol": "HTTP",
             "protocolIndex": 0, "bitrate": "96k", "bitrateIndex": 10, "samplerate": 48000, "samplerateIndex": 5,
             "certificateFile": "", "reconnect": true, "record": true, "recordFolder": testEnvironment.recordingsFolder,
-            "metadataFile": "/tmp/tavolin-test/now playing.txt", "silenceSeconds": 120
+            "metadataFile": "/tmp/tavolin-test/now playing.txt", "silenceSeconds": 120,
+            "listenerUrl": "http://relay.invalid/tone", "listenerCheck": false
         };
         forEachSetting(values, function (settings, key) { settings[key] = values[key]; });
         cleanup();

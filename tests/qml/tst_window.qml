@@ -65,8 +65,8 @@ DocumentTestCase {
     // Off the air each meter shows its own channel, the amber badge beside the
     // status counts the seconds of dead air, and the row shows no song and takes
     // no tap. On air against the private servers the stream cannot be
-    // configured, the row opens the dialog, and Apply's text reaches the server
-    // and comes back as the song. A tap stops the run; until the row shows the
+    // configured, a listener's visit is shown under the time, the row opens the
+    // dialog, and Apply's text reaches the server and comes back as the song. A tap stops the run; until the row shows the
     // end, the dimmed button takes no tap, also once the engine has ended the
     // run and the row has not heard of it yet.
     function test_nowPlaying() {
@@ -90,6 +90,8 @@ DocumentTestCase {
         mouseClick(child("startImage"));
         tryCompare(child("statusText"), "text", "On Air", 20000);
         verify(!child("configureStreamButton").enabled);
+        // A listener's visit, 5 s after, under the time.
+        tryVerify(function () { return /^Heard by a listener \d\d:\d\d$/.test(child("listenerCheckText").text); }, 20000);
 
         mouseClick(child("nowPlayingArea"));
         var dialog = openDialog("editMetadataDialog", "metadataButtons");

@@ -59,13 +59,19 @@ void IcecastServer::writeConfiguration()
 <paths><basedir>/usr/share/icecast2</basedir><logdir>%3</logdir>%5
 <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>
 <logging><errorlog>error.log</errorlog><accesslog>access.log</accesslog><loglevel>3</loglevel></logging>
-<security><chroot>0</chroot></security></icecast>)")
+<security><chroot>0</chroot></security>%7</icecast>)")
                                .arg(xmlEscaped(m_sourcePassword), QString::number(m_port), folder,
                                     m_tls ? tls : QString(),
                                     m_tls ? certificate.arg(xmlEscaped(m_tlsCertificateFile)) : QString(),
                                     m_shoutcastMount.isEmpty() ? QString()
                                         : QStringLiteral("<shoutcast-mount>%1</shoutcast-mount>")
-                                              .arg(xmlEscaped(m_shoutcastMount)));
+                                              .arg(xmlEscaped(m_shoutcastMount)),
+                                    m_lockedMount.isEmpty() ? QString()
+                                        : QStringLiteral("<mount><mount-name>%1</mount-name><authentication "
+                                                         "type=\"htpasswd\"><option name=\"filename\" value=\"%2/"
+                                                         "listeners\"/></authentication></mount>")
+                                              .arg(xmlEscaped(m_lockedMount), folder));
+    writeFile(folder + QStringLiteral("/listeners"), QByteArray());
     writeFile(folder + QStringLiteral("/icecast.xml"), config.toUtf8());
 }
 

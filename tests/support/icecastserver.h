@@ -75,6 +75,9 @@ public:
     // Before start(): also take Shoutcast sources, on the port above the
     // server's, for this mount ("/shoutcast").
     void setShoutcastMount(const QString &mount) { m_shoutcastMount = mount; }
+    // Before start(): listeners of this mount ("/locked") must log in, and
+    // none can (no user is known).
+    void setLockedMount(const QString &mount) { m_lockedMount = mount; }
 
     // Writes the configuration, starts the server and waits until it answers.
     bool start();
@@ -112,4 +115,5 @@ private:
     QList<QSslCertificate> m_authorities;
     QString m_sourcePassword = QStringLiteral("hackme-source");
     QString m_shoutcastMount;
+    QString m_lockedMount;
 };
