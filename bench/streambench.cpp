@@ -114,10 +114,10 @@ private:
         if (onAirMs < 0 && row.at(4).toInt() == OnAir)
             onAirMs = sincePlay.elapsed();
         // The window's list of streams shows each one's state.
-        const QVector<StreamState> states = m_player.streamStates();
-        streamsOnAir.resize(states.size());
-        for (int stream = 0; stream < states.size(); ++stream)
-            streamsOnAir[stream] = streamsOnAir.at(stream) || states.at(stream).status == OnAir;
+        const std::vector<StreamState> states = m_player.streamStates();
+        streamsOnAir.resize(int(states.size()));
+        for (int stream = 0; stream < int(states.size()); ++stream)
+            streamsOnAir[stream] = streamsOnAir.at(stream) || states.at(size_t(stream)).status == OnAir;
     }
 
     const Player &m_player;
@@ -240,12 +240,13 @@ Result runEngine(const QString &name, const IcecastServer &icecast, const Captur
         // With several streams the run stays up while one of them fails: each
         // must have been on the air (a live run lasts long enough to be seen
         // there) and none may have ended in an error.
-        const QVector<StreamState> states = player.streamStates();
-        for (int stream = 0; stream < states.size(); ++stream) {
+        const std::vector<StreamState> states = player.streamStates();
+        for (int stream = 0; stream < int(states.size()); ++stream) {
             const bool seenOnAir = stream < reader.streamsOnAir.size() && reader.streamsOnAir.at(stream);
-            if (states.at(stream).status == Error || (capture.live && !seenOnAir)) {
+            const StreamState &state = states.at(size_t(stream));
+            if (state.status == Error || (capture.live && !seenOnAir)) {
                 std::fprintf(stderr, "%s: stream %d %s: %s\n", qUtf8Printable(name), stream + 1,
-                             seenOnAir ? "failed" : "was never on the air", qUtf8Printable(states.at(stream).text));
+                             seenOnAir ? "failed" : "was never on the air", qUtf8Printable(state.text));
                 result.completed = false;
             }
         }

@@ -50,7 +50,13 @@ int Player::deadAirSeconds() const { return locked(m_deadAirSeconds); }
 bool Player::isPlaying() const { return locked(m_playing); }
 bool Player::isStopRequested() const { return locked(m_stopRequested); }
 QVector<StreamSettings> Player::streams() const { return locked(m_streams); }
-QVector<StreamState> Player::streamStates() const { return locked(m_streamStates); }
+std::vector<StreamState> Player::streamStates() const { return locked(m_streamStates); }
+
+StreamState Player::streamState(int stream) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return stream >= 0 && size_t(stream) < m_streamStates.size() ? m_streamStates[size_t(stream)] : StreamState();
+}
 QString Player::liveSourceIndex() const { return locked(m_liveSourceIndex); }
 QString Player::liveSourceName() const { return locked(m_liveSourceName); }
 bool Player::reconnects() const { return locked(m_reconnects); }
@@ -77,13 +83,13 @@ bool StreamState::operator==(const StreamState &other) const
 bool Player::refusesTitles(int stream) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_streamStates.value(stream).titlesRefused;
+    return size_t(stream) < m_streamStates.size() && m_streamStates[size_t(stream)].titlesRefused;
 }
 
 bool Player::takesTitleRequests(int stream) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_streamStates.value(stream).readyForTitles;
+    return size_t(stream) < m_streamStates.size() && m_streamStates[size_t(stream)].readyForTitles;
 }
 
 bool Player::isOnAir() const
@@ -108,15 +114,15 @@ void Player::setSong(const QString &value, int stream)
         m_status = OnAir;
         m_errorText = QString();
     }
-    if (stream < m_streamStates.size() && m_streamStates.at(stream).status == OnAir)
-        m_streamStates[stream].text = QStringLiteral("On Air");
+    if (size_t(stream) < m_streamStates.size() && m_streamStates[size_t(stream)].status == OnAir)
+        m_streamStates[size_t(stream)].text = QStringLiteral("On Air");
     emit dataChanged();
 }
 
 void Player::setTitlesRefused(int stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (stream >= m_streamStates.size() || std::exchange(m_streamStates[stream].titlesRefused, true))
+    if (size_t(stream) >= m_streamStates.size() || std::exchange(m_streamStates[size_t(stream)].titlesRefused, true))
         return;
     LogsModel::log(streamPrefixLocked(stream)
                    + QStringLiteral("The server takes no titles for %1 streams").arg(m_streams.at(stream).codec.shownName));
@@ -150,7 +156,7 @@ void Player::showStreamsLocked()
         m_status = OnAir;
         m_playing = true;
         m_beenOnAir = true;
-    } else if (count(Error) < m_streamStates.size()) {
+    } else if (size_t(count(Error)) < m_streamStates.size()) {
         m_status = Changing;
         m_progressText = m_beenOnAir ? QStringLiteral("0 of %1 streams on air").arg(m_streamStates.size())
                                      : QStringLiteral("Connecting to remote server");
@@ -163,7 +169,7 @@ void Player::showStreamsLocked()
 void Player::setStreamConnecting(int stream, const QString &runText)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    StreamState &state = m_streamStates[stream];
+    StreamState &state = m_streamStates.at(size_t(stream));
     state.status = Changing;
     state.text = QStringLiteral("Connecting");
     state.readyForTitles = false;
@@ -176,7 +182,7 @@ void Player::setStreamConnecting(int stream, const QString &runText)
 void Player::setStreamWaiting(int stream, const QString &runText, int secondsLeft)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    StreamState &state = m_streamStates[stream];
+    StreamState &state = m_streamStates.at(size_t(stream));
     const QString text = QStringLiteral("Reconnecting in %1 s").arg(secondsLeft);
     if (state.status == Changing && state.text == text && state.runText == runText)
         return;
@@ -196,7 +202,7 @@ void Player::setStreamWaiting(int stream, const QString &runText, int secondsLef
 void Player::setStreamOnAir(int stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    StreamState &state = m_streamStates[stream];
+    StreamState &state = m_streamStates.at(size_t(stream));
     state.status = OnAir;
     state.text = QStringLiteral("On Air");
     if (m_streamStates.size() == 1) {
@@ -212,7 +218,7 @@ void Player::setStreamOnAir(int stream)
 void Player::reportStreamError(int stream, const QString &message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    StreamState &state = m_streamStates[stream];
+    StreamState &state = m_streamStates.at(size_t(stream));
     state.status = Error;
     state.text = message;
     state.readyForTitles = false;
@@ -266,7 +272,7 @@ void Player::setDeadAirSeconds(int seconds)
 void Player::setReadyForTitles(int stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_streamStates[stream].readyForTitles = true;
+    m_streamStates.at(size_t(stream)).readyForTitles = true;
     emit readyForTitles(stream);
 }
 
@@ -292,8 +298,8 @@ void Player::reportMetadataError(int stream, const QString &message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_streamStates.size() > 1) {
-        if (m_streamStates.at(stream).status == OnAir)
-            m_streamStates[stream].text = message;
+        if (m_streamStates.at(size_t(stream)).status == OnAir)
+            m_streamStates[size_t(stream)].text = message;
         LogsModel::log(streamPrefixLocked(stream) + message);
         emit dataChanged();
         return;
@@ -378,8 +384,8 @@ void Player::applySettings(const QVariantMap &settings)
     m_streams = {StreamSettings::fromMap(stream)};
     for (const QVariant &further : settings.value(QStringLiteral("streams")).toList())
         m_streams.append(StreamSettings::fromMap(further.toMap()));
-    m_streamStates = QVector<StreamState>(m_streams.size(), StreamState{Changing, QStringLiteral("Connecting"),
-                                                                         QString(), false, false});
+    m_streamStates.assign(size_t(m_streams.size()),
+                          StreamState{Changing, QStringLiteral("Connecting"), QString(), false, false});
     m_lastStreamError.clear();
     m_beenOnAir = false;
     m_reconnects = stream.value(QStringLiteral("reconnect")).toBool();

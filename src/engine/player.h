@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class QThread;
 
@@ -67,8 +68,11 @@ public:
     // index in this list.
     QVector<StreamSettings> streams() const;
     // What each stream of the run shows: its state while the run goes, and a
-    // stream's error until the next start.
-    QVector<StreamState> streamStates() const;
+    // stream's error until the next start. Copies, made under the mutex.
+    std::vector<StreamState> streamStates() const;
+    // One stream's; a default one for an index beyond the run's streams.
+    StreamState streamState(int stream) const;
+    bool isStreamOnAir(int stream) const { return streamState(stream).status == OnAir; }
     QString liveSourceIndex() const;
     QString liveSourceName() const;
     // Whether a run connects again after losing its server connection.
@@ -197,7 +201,8 @@ private:
     // With status Error: the error is a failed title update of a run on the air.
     bool m_metadataErrorOnAir = false;
     QVector<StreamSettings> m_streams;
-    QVector<StreamState> m_streamStates;
+    // A std::vector, whose copies are deep: each thread reads its own.
+    std::vector<StreamState> m_streamStates;
     // The last error of a stream, which the run shows once none is left.
     QString m_lastStreamError;
     // Whether one of the run's streams has been on the air.

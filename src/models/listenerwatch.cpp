@@ -114,7 +114,7 @@ void ListenerWatch::runEnded()
 void ListenerWatch::visit(int stream)
 {
     Watched &watching = watched(stream);
-    if (watching.fetch || m_player.streamStates().value(stream).status != OnAir)
+    if (watching.fetch || !m_player.isStreamOnAir(stream))
         return;
     const StreamSettings settings = m_player.streams().value(stream);
     watching.fetch = std::make_unique<ListenerFetch>(QUrl(settings.listenerAddress(), QUrl::TolerantMode),
@@ -140,7 +140,7 @@ void ListenerWatch::visited(int stream)
         ? QStringLiteral("Heard by a listener ") + QTime::currentTime().toString(QStringLiteral("HH:mm"))
         : problem;
     show(stream, shown);
-    if (m_player.streamStates().value(stream).status == OnAir)
+    if (m_player.isStreamOnAir(stream))
         watching.visitTimer.start(problem.isEmpty() ? visitEveryMs : visitAgainMs);
 }
 
@@ -171,7 +171,7 @@ QString ListenerWatch::problemOf(const ListenerFetch &fetch, const StreamSetting
 
 void ListenerWatch::requestCount(int stream, bool fallback)
 {
-    if (m_player.streamStates().value(stream).status != OnAir)
+    if (!m_player.isStreamOnAir(stream))
         return;
     const StreamSettings settings = m_player.streams().value(stream);
     QNetworkRequest request(QUrl(fallback ? settings.listenerCountFallbackAddress() : settings.listenerCountAddress(),
@@ -205,7 +205,7 @@ void ListenerWatch::countRead(int stream, QNetworkReply *reply, bool fallback)
     Shown shown = watching.shown;
     shown.listeners = count;
     show(stream, shown);
-    if (m_player.streamStates().value(stream).status == OnAir)
+    if (m_player.isStreamOnAir(stream))
         watching.countTimer.start(countEveryMs);
 }
 

@@ -126,10 +126,10 @@ QVariantMap PlayerModel::describeStream(QVariantMap stream) const
 QVariantList PlayerModel::streamRows() const
 {
     const QVector<StreamSettings> streams = player.streams();
-    const QVector<StreamState> states = player.streamStates();
+    const std::vector<StreamState> states = player.streamStates();
     QVariantList rows;
     for (int stream = 0; stream < streams.size(); ++stream) {
-        const StreamState state = states.value(stream);
+        const StreamState state = size_t(stream) < states.size() ? states[size_t(stream)] : StreamState();
         const ListenerWatch::Shown heard = listeners.shown(stream);
         rows << QVariantMap{{QStringLiteral("label"), streams.at(stream).label()},
                             {QStringLiteral("format"), streams.at(stream).formatText()},
@@ -144,10 +144,10 @@ QVariantList PlayerModel::streamRows() const
 
 QString PlayerModel::streamsOnAirText() const
 {
-    const QVector<StreamState> states = player.streamStates();
+    const std::vector<StreamState> states = player.streamStates();
     const auto onAir = std::count_if(states.cbegin(), states.cend(),
                                      [](const StreamState &state) { return state.status == OnAir; });
-    if (states.size() < 2 || player.status() != OnAir || onAir == states.size())
+    if (states.size() < 2 || player.status() != OnAir || size_t(onAir) == states.size())
         return QString();
     return QStringLiteral("%1 of %2 streams on air").arg(onAir).arg(states.size());
 }

@@ -348,7 +348,8 @@ void TestPlayerModel::sendsTheTitle()
     QCOMPARE(text(model, PlayerModel::StatusRole), QStringLiteral("On Air"));
     QCOMPARE(model.engine().errorText(), QString());
     if (failure == Untrusted) {
-        QVERIFY(waitUntil(5000, [&] { return impostor.closedConnections() == 1; }));
+        // The listener's visits and counts go there too: none of them sends a byte.
+        QVERIFY(waitUntil(5000, [&] { return impostor.closedConnections() == impostor.connections(); }));
         QCOMPARE(impostor.received(), QByteArray());
     }
     if (!tls && failure == None) {
