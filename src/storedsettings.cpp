@@ -1,44 +1,10 @@
 #include "storedsettings.h"
 
+#include "storedvalues.h"
+
 #include "models/logsmodel.h"
 
 #include <QMetaProperty>
-
-namespace {
-
-// The stored value as the property's type, or nothing when it does not fit.
-// Every number the window keeps is a count, an index, a port or a rate.
-QVariant fittingValue(const QVariant &stored, int type)
-{
-    // The settings file reads an unquoted value with commas, as a person
-    // writes "Rock, Pop", as a list.
-    const QString text = stored.userType() == QMetaType::QStringList
-        ? stored.toStringList().join(QStringLiteral(", "))
-        : stored.toString();
-    switch (type) {
-    case QMetaType::QString:
-        return text;
-    case QMetaType::Int: {
-        bool ok = false;
-        const int number = text.trimmed().toInt(&ok);
-        return ok && number >= 0 ? QVariant(number) : QVariant();
-    }
-    case QMetaType::Bool: {
-        const QString word = text.trimmed().toLower();
-        if (word == QLatin1String("true") || word == QLatin1String("1"))
-            return true;
-        if (word == QLatin1String("false") || word == QLatin1String("0"))
-            return false;
-        return {};
-    }
-    default: {
-        QVariant value = stored;
-        return value.convert(type) ? value : QVariant();
-    }
-    }
-}
-
-} // namespace
 
 StoredSettings::StoredSettings(QObject *parent)
     : QObject(parent)
@@ -81,12 +47,7 @@ void StoredSettings::componentComplete()
 
 int StoredSettings::groupCount(const QString &prefix, int first) const
 {
-    QSettings store;
-    const QStringList groups = store.childGroups();
-    int count = 0;
-    while (groups.contains(prefix + QString::number(first + count)))
-        ++count;
-    return count;
+    return storedGroupCount(QSettings(), prefix, first);
 }
 
 void StoredSettings::removeGroup(const QString &prefix, int number)

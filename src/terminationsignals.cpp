@@ -1,10 +1,7 @@
 #include "terminationsignals.h"
 
-#include <QGuiApplication>
 #include <QSocketNotifier>
-#include <QWindow>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
@@ -25,7 +22,7 @@ TerminationSignals::TerminationSignals(QObject *parent)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSockets) != 0)
         return;
     m_notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::closeWindows);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::takeSignals);
 
     struct sigaction action = {};
     action.sa_handler = &TerminationSignals::handleSignal;
@@ -60,20 +57,10 @@ void TerminationSignals::handleSignal(int)
     errno = savedErrno;
 }
 
-void TerminationSignals::closeWindows()
+void TerminationSignals::takeSignals()
 {
     char buffer[16];
     while (::read(signalSockets[1], buffer, sizeof buffer) > 0) {
     }
-    QWindowList windows = QGuiApplication::topLevelWindows();
-    // Without a window (the document failed to load) nothing else would end the loop.
-    if (windows.isEmpty()) {
-        QCoreApplication::quit();
-        return;
-    }
-    // A window that a modal dialog blocks ignores its close: the dialogs go first.
-    std::stable_partition(windows.begin(), windows.end(),
-                          [](const QWindow *window) { return window->modality() != Qt::NonModal; });
-    for (QWindow *window : windows)
-        window->close();
+    emit received();
 }

@@ -4,12 +4,11 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into what the window's close button does: every
-// top-level window is closed, so the window's closing handler stops the run
-// and closes the connection, and the event loop ends with exit code 0.
-// The handler only writes a byte to a socket pair (async-signal-safe); the
-// windows are closed on the main thread when the notifier sees it.
-// One instance per process, created after the application object.
+// Turns SIGINT and SIGTERM into a signal on the main thread, on which the
+// program ends as its window's close button (or --quit) ends it: the run
+// stopped, the connection closed, exit code 0. The handler only writes a byte
+// to a socket pair (async-signal-safe); the notifier reads it on the main
+// thread. One instance per process, created after the application object.
 class TerminationSignals : public QObject
 {
     Q_OBJECT
@@ -18,9 +17,12 @@ public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
+signals:
+    void received();
+
 private:
     static void handleSignal(int signalNumber);
-    void closeWindows();
+    void takeSignals();
 
     QSocketNotifier *m_notifier = nullptr;
 };

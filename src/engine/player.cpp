@@ -64,6 +64,7 @@ int Player::silenceSeconds() const { return locked(m_silenceSeconds); }
 bool Player::records() const { return locked(m_records); }
 QString Player::recordFolder() const { return locked(m_recordFolder); }
 QString Player::recordingProblem() const { return locked(m_recordingProblem); }
+QString Player::recordingFile() const { return locked(m_recordingFile); }
 QString Player::startTitle() const { return locked(m_startTitle); }
 
 qint64 Player::msSinceSound() const
@@ -316,6 +317,12 @@ void Player::showErrorLocked(const QString &message)
     emit dataChanged();
 }
 
+void Player::setRecordingFile(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_recordingFile = path;
+}
+
 void Player::reportRecordingStopped(const QString &reason)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -393,6 +400,7 @@ void Player::applySettings(const QVariantMap &settings)
     m_records = stream.value(QStringLiteral("record")).toBool();
     m_recordFolder = stream.value(QStringLiteral("recordFolder")).toString();
     m_startTitle = settings.value(QStringLiteral("title")).toString();
+    m_recordingFile.clear();
     m_sinceSound.invalidate();
     m_newTitles.clear();
     m_liveSourceIndex = liveSource.value(QStringLiteral("index")).toString();

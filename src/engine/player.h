@@ -84,6 +84,8 @@ public:
     QString recordFolder() const;
     // Why the latest run's recording stopped early; empty while it goes well.
     QString recordingProblem() const;
+    // The file the latest run records to; empty while it records nothing.
+    QString recordingFile() const;
     // Whether the stream's server has said it takes no titles for it.
     bool refusesTitles(int stream) const;
     // Whether the stream's connection takes title requests now (see readyForTitles).
@@ -134,6 +136,7 @@ public:
     void logStream(int stream, const QString &line);
     // The recording ends; the run goes on.
     void reportRecordingStopped(const QString &reason);
+    void setRecordingFile(const QString &path);
     // What the main thread asks of the run, read once per capture packet:
     // whether to stop, and the titles set since the last call.
     struct Requests
@@ -217,6 +220,7 @@ private:
     QElapsedTimer m_sinceSound;
     QStringList m_newTitles;
     QString m_recordingProblem;
+    QString m_recordingFile;
     QThread *m_jobThread = nullptr;
     CaptureBackend m_captureBackend = CaptureBackend::platformDefault();
     bool m_beingDestroyed = false;

@@ -120,6 +120,7 @@ bool Recorder::open(const AVCodecContext *encoder)
         return false;
     }
     LogsModel::log(QStringLiteral("Recording to ") + m_file.fileName());
+    m_player.setRecordingFile(m_file.fileName());
     if (m_codec.fileFormat) {
         m_muxer = std::make_unique<RecordingMuxer>();
         const int result = m_muxer->open(m_file, m_codec.fileFormat, encoder);

@@ -1,7 +1,5 @@
 #include "playermodel.h"
 
-#include "engine/recorder.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -226,9 +224,4 @@ QVariant PlayerModel::liveSources()
 void PlayerModel::shutdown()
 {
     player.shutdown();
-}
-
-QString PlayerModel::defaultRecordFolder() const
-{
-    return defaultRecordingFolder();
 }

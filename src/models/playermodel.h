@@ -93,8 +93,6 @@ public:
     Q_INVOKABLE void togglePlayPause(QVariantMap settings);
     Q_INVOKABLE QVariant liveSources();
     Q_INVOKABLE void shutdown();
-    // Where recordings go until the user chooses a folder.
-    Q_INVOKABLE QString defaultRecordFolder() const;
     // How the window names a stored stream (its "label") and shows its
     // "format", as the engine would, from the stream's stored settings.
     Q_INVOKABLE QVariantMap describeStream(QVariantMap stream) const;

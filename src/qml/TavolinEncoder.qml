@@ -59,6 +59,30 @@ Window {
             // between would start a new one.
             property bool stopping: false
             onPlayingChanged: if (!playing) stopping = false
+            // A run that waits to reconnect is changing but still playing,
+            // and a tap stops it.
+            readonly property bool busy: stopping || changing && !playing
+
+            function tap() {
+                if (Library.startPlayer(playerModel, streamSettings, liveSourceSettings, busy, root_window.furtherStreams()))
+                    stopping = playing;
+            }
+
+            // The commands of scripts, by the play button's rules: empty, or
+            // why the start is refused.
+            function startFromCommand() {
+                if (playing || busy)
+                    return "";
+                if (liveSourceSettings.deviceIndex === "")
+                    return "No capture device is chosen";
+                tap();
+                return "";
+            }
+
+            function stopFromCommand() {
+                if (playing && !busy)
+                    tap();
+            }
 
             // Beside the row: seconds of dead air while the engine warns of it.
             property int deadAirSeconds: playerModel.deadAirSeconds
@@ -79,16 +103,16 @@ Window {
             StoredSettings {
                 id: liveSourceSettings
                 objectName: "liveSourceSettings"
-                property int currentIndex: 0
-                property string deviceIndex: ""
-                property string deviceName: ""
+                property int currentIndex: StoredDefaults.liveSource.currentIndex
+                property string deviceIndex: StoredDefaults.liveSource.deviceIndex
+                property string deviceName: StoredDefaults.liveSource.deviceName
             }
 
             StoredSettings {
                 id: startupSettings
                 objectName: "startupSettings"
-                property bool openApplicationOnSystemStartup: false
-                property bool startStreamOnAppStart: false
+                property bool openApplicationOnSystemStartup: StoredDefaults.startup.openApplicationOnSystemStartup
+                property bool startStreamOnAppStart: StoredDefaults.startup.startStreamOnAppStart
             }
 
             Row {
@@ -173,18 +197,11 @@ Window {
                         anchors.verticalCenter: parent.verticalCenter
                         source: playerView.playing ? "../images/pause.svg" : "../images/play.svg"
                         sourceSize: Qt.size(44, 44)
-                        // A run that waits to reconnect is changing but still playing,
-                        // and a tap stops it.
-                        readonly property bool busy: playerView.stopping || playerView.changing && !playerView.playing
-                        opacity: busy ? 0.3 : 1.0
+                        opacity: playerView.busy ? 0.3 : 1.0
 
                         MouseArea {
                             anchors.fill: parent
-                            onClicked: {
-                                if (Library.startPlayer(playerModel, streamSettings, liveSourceSettings, parent.busy,
-                                                        root_window.furtherStreams()))
-                                    playerView.stopping = playerView.playing;
-                            }
+                            onClicked: playerView.tap()
                         }
                     }
                 }
@@ -616,11 +633,11 @@ Window {
         objectName: "streamSettings"
         // Here rather than with the start-up choices: the engine gets them in
         // the first stream's settings, for the whole run.
-        property bool reconnect: false
-        property bool record: false
-        property string recordFolder: playerModel.defaultRecordFolder()
+        property bool reconnect: StoredDefaults.run.reconnect
+        property bool record: StoredDefaults.run.record
+        property string recordFolder: StoredDefaults.run.recordFolder
         // Seconds of silence on the input before the window warns; 0: never.
-        property int silenceSeconds: 30
+        property int silenceSeconds: StoredDefaults.run.silenceSeconds
     }
 
     // The stored settings of every stream, the first one first; each one
@@ -631,7 +648,7 @@ Window {
         id: furtherStreamComponent
         StreamSettings {
             // A stream that is off keeps its settings and is not started.
-            property bool enabled: true
+            property bool enabled: StoredDefaults.furtherStream.enabled
         }
     }
 
@@ -684,7 +701,7 @@ Window {
     StoredSettings {
         id: nowPlayingSettings
         objectName: "nowPlayingSettings"
-        property string metadataFile: ""
+        property string metadataFile: StoredDefaults.nowPlaying.metadataFile
     }
 
     Component.onCompleted: {
@@ -847,7 +864,18 @@ Window {
         }
     }
 
+    // The commands of scripts (tavolin-encoder --start, --stop): as taps on
+    // the play button.
+    function startFromCommand() {
+        return playerList.itemAtIndex(0).startFromCommand();
+    }
+
+    function stopFromCommand() {
+        playerList.itemAtIndex(0).stopFromCommand();
+    }
+
     ListView {
+        id: playerList
         anchors.fill: parent
         // One row, as large as the window: nothing to scroll.
         interactive: false

@@ -5,8 +5,8 @@
 #include "pulseserver.h"
 #include "models/logsmodel.h"
 #include "models/playermodel.h"
+#include "qmltypes.h"
 #include "quickrenderer.h"
-#include "storedsettings.h"
 
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -78,9 +78,7 @@ public slots:
         // The document's window closes in every test; the test runner goes on.
         QGuiApplication::setQuitOnLastWindowClosed(false);
         chooseQuickRenderer();
-        qmlRegisterType<PlayerModel>("com.tavolin", 1, 0, "PlayerModel");
-        qmlRegisterType<LogsModel>("com.tavolin", 1, 0, "LogsModel");
-        qmlRegisterType<StoredSettings>("com.tavolin", 1, 0, "StoredSettings");
+        registerQmlTypes();
         if (!pulse.start() || !icecast.start())
             qFatal("The private servers did not start: %s %s", qPrintable(pulse.errorString()),
                    qPrintable(icecast.errorString()));
