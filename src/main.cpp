@@ -165,6 +165,7 @@ Station::Actions windowActions(QObject *root)
             [window] {
                 if (!window)
                     return;
+                LogsModel::log(QStringLiteral("Another start of the program brings this window to the front"));
                 window->showNormal();
                 window->raise();
                 window->requestActivate();
@@ -222,14 +223,14 @@ int main(int argc, char *argv[])
         // Set, not taken from the executable's name: the settings stay in
         // Tavolin/TavolinEncoder whatever the executable is called.
         QCoreApplication::setApplicationName(QStringLiteral("TavolinEncoder"));
+        if (!invocation.command.isEmpty())
+            return runCommand(invocation);
 #ifdef Q_OS_LINUX
         // The settings file keeps the stream password; private before anything reads or writes it.
         const QString settingsFile = QSettings().fileName();
         if (!makeSettingsFilePrivate(settingsFile))
             qWarning("Could not make the settings file %s private", qUtf8Printable(settingsFile));
 #endif
-        if (!invocation.command.isEmpty())
-            return runCommand(invocation);
         if (invocation.headless)
             return runHeadless(application);
         // One copy per user: a second start brings the first one's window to the front.

@@ -1,8 +1,12 @@
 #include "icecastserver.h"
+#include "playerharness.h"
 #include "pulseserver.h"
 #include "serverprocess.h"
 
+#include <QLocalSocket>
 #include <QtTest>
+
+#include <functional>
 
 #include <csignal>
 #include <cstdio>
@@ -37,10 +41,12 @@ class TestApplication : public QObject
     // Starts the program with its settings in configHome, offscreen, on the
     // renderer it chooses itself unless OpenGL is asked for.
     void launch(QProcess &application, const QString &configHome, const QString &runtimeDir,
-                bool openGLAsked = false) const
+                bool openGLAsked = false, const QStringList &arguments = {}) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // Without a window no display at all.
+        if (!arguments.contains(QStringLiteral("--headless")))
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("QT_QUICK_BACKEND"));
         if (openGLAsked)
@@ -49,7 +55,20 @@ class TestApplication : public QObject
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
         application.setProcessEnvironment(environment);
         application.setProcessChannelMode(QProcess::MergedChannels);
-        application.start(QStringLiteral(TAVOLIN_EXECUTABLE), QStringList());
+        application.start(QStringLiteral(TAVOLIN_EXECUTABLE), arguments);
+    }
+
+    // A command to the copy that runs with these folders: its exit code, and its output.
+    int command(const QString &configHome, const QString &runtimeDir, const QStringList &arguments,
+                QByteArray *output = nullptr) const
+    {
+        QProcess process;
+        launch(process, configHome, runtimeDir, false, arguments);
+        if (!process.waitForFinished(30000))
+            return -1;
+        if (output)
+            *output = process.readAll();
+        return process.exitCode();
     }
 
 private slots:
@@ -259,6 +278,124 @@ private slots:
         QCOMPARE(output.contains("The stored setting " + key.toUtf8() + " is not valid"), stored.contains(QLatin1Char('=')));
         QCOMPARE(output.count("The stored group stream2 has no"),
                  int(QByteArray(QTest::currentDataTag()).startsWith("stream2")));
+    }
+
+    // The commands of scripts against a copy with its window, which goes on
+    // the air by itself: one table of commands with their exit codes and
+    // answers, a second start, input on the channel that is no command, and
+    // --quit; then every command with no copy running.
+    void answersCommands()
+    {
+        QTemporaryDir configHome;
+        QTemporaryDir runtimeDir;
+        const QString mount = QStringLiteral("/commands");
+        QVERIFY(storeSettings(configHome.path(), mount.mid(1)));
+        QProcess application;
+        launch(application, configHome.path(), runtimeDir.path());
+        QVERIFY2(icecast.waitForMount(mount, true), application.peek(1 << 16).constData());
+        // Only this user reaches the channel.
+        const QString channel = runtimeDir.filePath(QStringLiteral("tavolin-encoder.socket"));
+        QCOMPARE(QFileInfo(channel).permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                      | QFileDevice::ExeOwner | QFileDevice::ReadUser
+                                                      | QFileDevice::WriteUser | QFileDevice::ExeUser),
+                 QFileDevice::Permissions());
+
+        struct Step
+        {
+            QStringList arguments;
+            int exitCode;
+            QByteArray answer;
+            std::function<bool()> done;
+        };
+        const QString title = QStringLiteral("Commanded - Title");
+        const QList<Step> steps{
+            {{QStringLiteral("--status")}, 0, "Status: On Air\n", {}},
+            {{QStringLiteral("--title"), title}, 0, "The title goes out\n", [&] { return icecast.waitForTitle(mount, title); }},
+            {{QStringLiteral("--status"), QStringLiteral("--json")}, 0, "\"nowPlaying\": \"Commanded - Title\"", {}},
+            {{QStringLiteral("--stop")}, 0, "The stream stops\n", [&] { return icecast.waitForMount(mount, false); }},
+            {{QStringLiteral("--status")}, 0, "Status: Off\n", {}},
+            {{QStringLiteral("--title"), title}, 1, "stream not connected", {}},
+            {{QStringLiteral("--start"), QStringLiteral("--stop")}, 2, "One command at a time.", {}},
+            {{QStringLiteral("--start")}, 0, "The stream starts\n", [&] { return icecast.waitForMount(mount, true); }},
+        };
+        for (const Step &step : steps) {
+            QByteArray output;
+            QCOMPARE(command(configHome.path(), runtimeDir.path(), step.arguments, &output), step.exitCode);
+            QVERIFY2(output.contains(step.answer), output.constData());
+            QVERIFY2(!step.done || step.done(), qPrintable(step.arguments.join(QLatin1Char(' '))));
+        }
+
+        // A second start leaves the first copy alone on the air, in front.
+        QProcess second;
+        launch(second, configHome.path(), runtimeDir.path());
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(waitUntil(5000, [&] { return application.peek(1 << 20).contains("brings this window to the front"); }));
+        QCOMPARE(application.state(), QProcess::Running);
+
+        // Garbage, a line over 64 KiB and a client that never writes, while
+        // a listener listens: the stream does not notice.
+        QLocalSocket garbage;
+        QLocalSocket oversized;
+        QLocalSocket silent;
+        QTimer::singleShot(500, this, [&] {
+            garbage.connectToServer(channel);
+            garbage.write("no command\n{\"command\":");
+        });
+        QTimer::singleShot(1000, this, [&] {
+            oversized.connectToServer(channel);
+            oversized.write(QByteArray(70000, 'x') + '\n');
+        });
+        QTimer::singleShot(1500, this, [&] { silent.connectToServer(channel); });
+        QCOMPARE(toneGaps(icecast.recordListener(mount, 8000), 440, -9), QStringList());
+        QCOMPARE(command(configHome.path(), runtimeDir.path(), {QStringLiteral("--status")}), 0);
+
+        QCOMPARE(command(configHome.path(), runtimeDir.path(), {QStringLiteral("--quit")}), 0);
+        QVERIFY(application.waitForFinished(10000));
+        QCOMPARE(application.exitCode(), 0);
+        QVERIFY(icecast.waitForMount(mount, false, 5000));
+        for (const char *arguments : {"--start", "--stop", "--title x", "--status", "--quit"})
+            QCOMPARE(command(configHome.path(), runtimeDir.path(), words(arguments)), 3);
+    }
+
+    // Without a window or a display: on the air at once, recording, a title
+    // by command; SIGTERM ends it with its recording whole. A copy killed
+    // outright leaves its channel to the next one.
+    void runsHeadless()
+    {
+        QTemporaryDir configHome;
+        QTemporaryDir runtimeDir;
+        QTemporaryDir recordings;
+        const QString mount = QStringLiteral("/headless");
+        QVERIFY(storeSettings(configHome.path(), mount.mid(1),
+                              QStringLiteral("record=true\nrecordFolder=%1\n").arg(recordings.path())));
+        const QStringList headless{QStringLiteral("--headless")};
+        QProcess station;
+        launch(station, configHome.path(), runtimeDir.path(), false, headless);
+        QVERIFY2(icecast.waitForMount(mount, true), station.peek(1 << 16).constData());
+        QCOMPARE(command(configHome.path(), runtimeDir.path(), {QStringLiteral("--title"), QStringLiteral("Headless - Title")}), 0);
+        QVERIFY(icecast.waitForTitle(mount, QStringLiteral("Headless - Title")));
+        QTest::qWait(2000);
+        QCOMPARE(::kill(static_cast<pid_t>(station.processId()), SIGTERM), 0);
+        QVERIFY(station.waitForFinished(10000));
+        QCOMPARE(station.exitCode(), 0);
+        const QStringList saved = QDir(recordings.path()).entryList({QStringLiteral("*.mp3")});
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(runTool(QStringLiteral("ffmpeg"), words("-v error -i") << recordings.filePath(saved.constFirst())
+                                                       << words("-f null -")),
+                 std::optional<QByteArray>(QByteArray()));
+
+        QProcess killed;
+        launch(killed, configHome.path(), runtimeDir.path(), false, headless);
+        QVERIFY(icecast.waitForMount(mount, true));
+        QCOMPARE(::kill(static_cast<pid_t>(killed.processId()), SIGKILL), 0);
+        QVERIFY(killed.waitForFinished(10000));
+        QVERIFY(icecast.waitForMount(mount, false));
+        launch(station, configHome.path(), runtimeDir.path(), false, headless);
+        QVERIFY2(icecast.waitForMount(mount, true), station.peek(1 << 16).constData());
+        QCOMPARE(command(configHome.path(), runtimeDir.path(), {QStringLiteral("--status")}), 0);
+        QCOMPARE(::kill(static_cast<pid_t>(station.processId()), SIGTERM), 0);
+        QVERIFY(station.waitForFinished(10000));
     }
 
     void answersHelpAndVersion_data()
