@@ -24,6 +24,8 @@ packages=(
     # libraries with file and dpkg-shlibdeps (dpkg-dev); the checks of its
     # desktop entry and AppStream metadata.
     file dpkg-dev desktop-file-utils appstream
+    # The check of the user unit (systemd-analyze, which needs no running systemd).
+    systemd
     # Drawing the images and taking the screenshots (scripts/make-images.sh, make-screenshots.sh).
     imagemagick librsvg2-bin fonts-dejavu-core xdotool
 )
