@@ -24,6 +24,9 @@ packages=(
     # libraries with file and dpkg-shlibdeps (dpkg-dev); the checks of its
     # desktop entry and AppStream metadata.
     file dpkg-dev desktop-file-utils appstream
+    # The manual page, made from the program's --help; the check of the user
+    # unit (systemd-analyze, which needs no running systemd).
+    help2man systemd
     # Drawing the images and taking the screenshots (scripts/make-images.sh, make-screenshots.sh).
     imagemagick librsvg2-bin fonts-dejavu-core xdotool
 )
