@@ -1,32 +1,29 @@
 #include "commandchannel.h"
 #include "headless.h"
-#include "models/logsmodel.h"
-#include "models/playermodel.h"
-#include "qmltypes.h"
-#include "quickrenderer.h"
 #include "station.h"
+#include "storedvalues.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QJsonDocument>
-#include <QQmlApplicationEngine>
-#include <QQmlEngine>
 #include <QThread>
-#include <QUrl>
-#include <QWindow>
 
-#include <algorithm>
 #include <cstdio>
-#include <memory>
 
 #ifdef Q_OS_WIN
+#include "window.h"
 #include <windows.h>
 #endif
 #ifdef Q_OS_LINUX
 #include "settingsfile.h"
-#include "terminationsignals.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -135,70 +132,16 @@ int runCommand(const Invocation &invocation)
     return ok ? Done : Refused;
 }
 
-// As the window's close button, also for a window that a modal dialog
-// blocks: the dialogs go first.
-void closeWindows()
-{
-    QWindowList windows = QGuiApplication::topLevelWindows();
-    // Without a window (the document failed to load) nothing else would end the loop.
-    if (windows.isEmpty()) {
-        QCoreApplication::quit();
-        return;
-    }
-    std::stable_partition(windows.begin(), windows.end(),
-                          [](const QWindow *window) { return window->modality() != Qt::NonModal; });
-    for (QWindow *window : windows)
-        window->close();
-}
-
-// What the commands do through the window: its play button's own rules.
-Station::Actions windowActions(QObject *root)
-{
-    const auto call = [root](const char *function) {
-        QVariant result;
-        QMetaObject::invokeMethod(root, function, Q_RETURN_ARG(QVariant, result));
-        return result.toString();
-    };
-    const auto window = qobject_cast<QWindow *>(root);
-    return {[call] { return call("startFromCommand"); }, [call] { call("stopFromCommand"); },
-            [] { QMetaObject::invokeMethod(qApp, &closeWindows, Qt::QueuedConnection); },
-            [window] {
-                if (!window)
-                    return;
-                LogsModel::log(QStringLiteral("Another start of the program brings this window to the front"));
-                window->showNormal();
-                window->raise();
-                window->requestActivate();
-                window->alert(0);
-            }};
-}
-
-int runWindow(int &argc, char *argv[])
-{
-    QGuiApplication application(argc, argv);
-    // The desktop entry's name, which Wayland compositors match windows by.
-    QGuiApplication::setDesktopFileName(QStringLiteral("example.tavolin.TavolinEncoder"));
 #ifdef Q_OS_LINUX
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &application, &closeWindows);
-    PlayerModel::renewRenamedAutoStart();
-#endif
-    chooseQuickRenderer();
-    registerQmlTypes();
-    const QQmlApplicationEngine engine(QUrl(QStringLiteral("qrc:/src/qml/TavolinEncoder.qml"), QUrl::TolerantMode));
-    QObject *root = engine.rootObjects().value(0);
-    auto *model = root ? root->findChild<PlayerModel *>(QStringLiteral("playerModel")) : nullptr;
-    std::unique_ptr<Station> station;
-    std::unique_ptr<CommandServer> commands;
-    if (model) {
-        station = std::make_unique<Station>(*model, windowActions(root));
-        commands = std::make_unique<CommandServer>(
-            [&station](const QString &command, const QString &text) { return station->carryOut(command, text); });
-        if (!commands->listen())
-            LogsModel::log(QStringLiteral("Commands cannot reach this copy: another copy has the channel"));
-    }
-    return application.exec();
+// The window's program: beside this one in a build, in its private folder
+// where it is installed.
+QString windowProgramPath()
+{
+    const QDir here(QCoreApplication::applicationDirPath());
+    const QString besides = here.filePath(QStringLiteral("tavolin-encoder-window"));
+    return QFileInfo::exists(besides) ? besides : here.filePath(QStringLiteral(TAVOLIN_WINDOW_PROGRAM));
 }
+#endif
 
 } // namespace
 
@@ -212,17 +155,16 @@ int main(int argc, char *argv[])
         freopen("CONOUT$", "w", stderr);
     }
 #endif
-    QCoreApplication::setOrganizationName(QStringLiteral("Tavolin"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("tavolin.example"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVOLIN_VERSION));
     Invocation invocation;
+#ifdef Q_OS_LINUX
+    QString windowProgram;
+#endif
     {
-        // --version names the command as it is called.
         QCoreApplication application(argc, argv);
+        // --version names the command as it is called: the name is set after.
         invocation = readCommandLine(application);
-        // Set, not taken from the executable's name: the settings stay in
-        // Tavolin/TavolinEncoder whatever the executable is called.
-        QCoreApplication::setApplicationName(QStringLiteral("TavolinEncoder"));
+        setApplicationIdentity();
         if (!invocation.command.isEmpty())
             return runCommand(invocation);
 #ifdef Q_OS_LINUX
@@ -238,6 +180,18 @@ int main(int argc, char *argv[])
             std::fputs("Tavolin Encoder runs already: its window comes to the front\n", stdout);
             return Done;
         }
+#ifdef Q_OS_LINUX
+        windowProgram = windowProgramPath();
+        // The window's logon entry names this program, which the window's does not know.
+        qputenv("TAVOLIN_PROGRAM", QFile::encodeName(QCoreApplication::applicationFilePath()));
+#endif
     }
+#ifdef Q_OS_LINUX
+    // The window's program in this process, with the same arguments.
+    ::execv(QFile::encodeName(windowProgram).constData(), argv);
+    std::fprintf(stderr, "Could not start %s: %s\n", qPrintable(windowProgram), std::strerror(errno));
+    return Refused;
+#else
     return runWindow(argc, argv);
+#endif
 }

@@ -3,6 +3,16 @@
 #include "engine/recorder.h"
 #include "models/logsmodel.h"
 
+#include <QCoreApplication>
+
+void setApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Tavolin"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("tavolin.example"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVOLIN_VERSION));
+    QCoreApplication::setApplicationName(QStringLiteral("TavolinEncoder"));
+}
+
 QVariantMap StoredDefaults::stream()
 {
     return {

@@ -5,6 +5,10 @@
 #include <QVariant>
 #include <QVariantMap>
 
+// The names under which Qt keeps the program's settings (and its version):
+// the same for each of its programs, whatever the executable is called.
+void setApplicationIdentity();
+
 // The default of each key that the program stores, one table for the
 // window's QML (as the singleton StoredDefaults) and for the station without
 // a window, which reads the same file.

@@ -1,4 +1,4 @@
-// Start with the system: the running executable, started at the user's logon.
+// Start with the system: the program, started at the user's logon.
 #include "playermodel.h"
 
 #include <QCoreApplication>
@@ -14,6 +14,14 @@ namespace {
 const QString entryName = QStringLiteral("TavolinEncoder");
 
 #ifndef Q_OS_WIN
+// The program that a user starts. On Linux the window runs in a program of
+// its own, to which tavolin-encoder hands over, naming itself.
+QString startedProgram()
+{
+    const QString program = qEnvironmentVariable("TAVOLIN_PROGRAM");
+    return program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
+}
+
 // A desktop entry's Exec argument in double quotes: the characters that are
 // special inside the quotes get a backslash, and the entry's string escaping
 // then doubles every backslash; a literal "%" is "%%".
@@ -48,7 +56,7 @@ void writeAutostartEntry(const QString &path)
                                         "Name=Tavolin Encoder\n"
                                         "Exec=%1\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(quotedExecArgument(QCoreApplication::applicationFilePath()));
+                             .arg(quotedExecArgument(startedProgram()));
     entry.write(text.toUtf8());
     entry.commit();
 }

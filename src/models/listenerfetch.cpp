@@ -3,6 +3,7 @@
 #include "engine/trustbundle.h"
 
 #include <QSslConfiguration>
+#include <QSslSocket>
 
 namespace {
 
@@ -21,53 +22,58 @@ ListenerFetch::ListenerFetch(const QUrl &address, const QString &certificateFile
     : QObject(parent)
     , m_address(address)
 {
-    QSslConfiguration configuration = m_socket.sslConfiguration();
-    trustAsTheStream(configuration, certificateFile);
-    m_socket.setSslConfiguration(configuration);
+    if (address.scheme() == QLatin1String("https")) {
+        auto socket = std::make_unique<QSslSocket>();
+        QSslConfiguration configuration = socket->sslConfiguration();
+        trustAsTheStream(configuration, certificateFile);
+        socket->setSslConfiguration(configuration);
+        connect(socket.get(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+            finish(errors.value(0).errorString());
+        });
+        connect(socket.get(), &QSslSocket::encrypted, this, &ListenerFetch::sendRequest);
+        m_socket = std::move(socket);
+    } else {
+        m_socket = std::make_unique<QTcpSocket>();
+        connect(m_socket.get(), &QAbstractSocket::connected, this, &ListenerFetch::sendRequest);
+    }
     m_deadline.setSingleShot(true);
     m_listening.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         finish(m_headRead ? QString() : QStringLiteral("Connection timed out"));
     });
     connect(&m_listening, &QTimer::timeout, this, [this] { finish(QString()); });
-    connect(&m_socket, &QSslSocket::readyRead, this, &ListenerFetch::readAnswer);
-    connect(&m_socket, &QAbstractSocket::errorOccurred, this, [this] {
+    connect(m_socket.get(), &QAbstractSocket::readyRead, this, &ListenerFetch::readAnswer);
+    connect(m_socket.get(), &QAbstractSocket::errorOccurred, this, [this] {
         // A stream that the server ends is what a listener got.
-        finish(m_headRead ? QString() : m_socket.errorString());
-    });
-    connect(&m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
-        finish(errors.value(0).errorString());
+        finish(m_headRead ? QString() : m_socket->errorString());
     });
 }
+
+ListenerFetch::~ListenerFetch() = default;
 
 void ListenerFetch::start()
 {
     m_deadline.start(visitMs);
-    const bool tls = m_address.scheme() == QLatin1String("https");
-    const quint16 port = quint16(m_address.port(tls ? 443 : 80));
-    if (tls) {
-        connect(&m_socket, &QSslSocket::encrypted, this, &ListenerFetch::sendRequest);
-        m_socket.connectToHostEncrypted(m_address.host(), port);
-    } else {
-        connect(&m_socket, &QAbstractSocket::connected, this, &ListenerFetch::sendRequest);
-        m_socket.connectToHost(m_address.host(), port);
-    }
+    if (auto *tls = qobject_cast<QSslSocket *>(m_socket.get()))
+        tls->connectToHostEncrypted(m_address.host(), quint16(m_address.port(443)));
+    else
+        m_socket->connectToHost(m_address.host(), quint16(m_address.port(80)));
 }
 
 void ListenerFetch::sendRequest()
 {
     const QByteArray path = m_address.path(QUrl::FullyEncoded).toLatin1();
-    m_socket.write("GET " + (path.isEmpty() ? QByteArray("/") : path) + " HTTP/1.0\r\nHost: "
+    m_socket->write("GET " + (path.isEmpty() ? QByteArray("/") : path) + " HTTP/1.0\r\nHost: "
                    + m_address.host().toLatin1() + "\r\nUser-Agent: " + userAgent + "\r\n\r\n");
 }
 
 void ListenerFetch::readAnswer()
 {
     if (m_headRead) {
-        m_body += m_socket.readAll();
+        m_body += m_socket->readAll();
         return;
     }
-    m_head += m_socket.readAll();
+    m_head += m_socket->readAll();
     const int end = m_head.indexOf("\r\n\r\n");
     if (end < 0) {
         if (m_head.size() > longestHead)
@@ -98,6 +104,6 @@ void ListenerFetch::finish(const QString &error)
     m_error = error;
     m_deadline.stop();
     m_listening.stop();
-    m_socket.abort();
+    m_socket->abort();
     emit finished();
 }

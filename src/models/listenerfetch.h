@@ -3,9 +3,12 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
+
+#include <memory>
+
+class QTcpSocket;
 
 // One listener's visit to a stream: connects to the listener address as a
 // player does (HTTP or HTTPS, or a Shoutcast server's "ICY" answer), reads
@@ -22,6 +25,7 @@ public:
     // certificateFile: trusted for HTTPS beside the system's authorities, as
     // by the stream's own connection.
     ListenerFetch(const QUrl &address, const QString &certificateFile, QObject *parent = nullptr);
+    ~ListenerFetch() override;
     void start();
 
     // Once finished: why nothing came (empty when the server answered), the
@@ -40,7 +44,8 @@ private:
     void finish(const QString &error);
 
     QUrl m_address;
-    QSslSocket m_socket;
+    // A QSslSocket for HTTPS alone: TLS costs its libraries' memory.
+    std::unique_ptr<QTcpSocket> m_socket;
     QTimer m_deadline;
     QTimer m_listening;
     QByteArray m_head;

@@ -174,13 +174,17 @@ void ListenerWatch::requestCount(int stream, bool fallback)
     if (!m_player.isStreamOnAir(stream))
         return;
     const StreamSettings settings = m_player.streams().value(stream);
-    QNetworkRequest request(QUrl(fallback ? settings.listenerCountFallbackAddress() : settings.listenerCountAddress(),
-                                 QUrl::TolerantMode));
+    const QUrl address(fallback ? settings.listenerCountFallbackAddress() : settings.listenerCountAddress(),
+                       QUrl::TolerantMode);
+    QNetworkRequest request(address);
     request.setRawHeader("User-Agent", ListenerFetch::userAgent);
     request.setTransferTimeout(requestMs);
-    QSslConfiguration configuration = request.sslConfiguration();
-    trustAsTheStream(configuration, settings.certificateFile);
-    request.setSslConfiguration(configuration);
+    // Only HTTPS loads the TLS libraries, which cost memory.
+    if (address.scheme() == QLatin1String("https")) {
+        QSslConfiguration configuration = request.sslConfiguration();
+        trustAsTheStream(configuration, settings.certificateFile);
+        request.setSslConfiguration(configuration);
+    }
     QNetworkReply *reply = m_network.get(request);
     const int run = m_run;
     connect(reply, &QNetworkReply::finished, this, [this, stream, reply, fallback, run] {

@@ -53,9 +53,12 @@ QNetworkRequest metadataRequest(const StreamSettings &stream, const QString &met
     const QByteArray credentials = (stream.user + QLatin1Char(':') + stream.password).toUtf8();
     request.setRawHeader("Authorization", "Basic " + credentials.toBase64());
     request.setTransferTimeout(metadataTimeoutMs);
-    QSslConfiguration configuration = request.sslConfiguration();
-    trustAsTheStream(configuration, stream.certificateFile);
-    request.setSslConfiguration(configuration);
+    // Only HTTPS loads the TLS libraries, which cost memory.
+    if (stream.protocol == QLatin1String("https")) {
+        QSslConfiguration configuration = request.sslConfiguration();
+        trustAsTheStream(configuration, stream.certificateFile);
+        request.setSslConfiguration(configuration);
+    }
     return request;
 }
 
