@@ -2,10 +2,15 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QTimer>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -21,9 +26,16 @@ QString commandChannelName()
 #ifdef Q_OS_WIN
     return QStringLiteral("tavolin-encoder-") + qEnvironmentVariable("USERNAME");
 #else
-    // The runtime folder is the user's alone; without one (a bare root
-    // shell) the name is Qt's own folder's, which Qt keeps private too.
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // The runtime folder is the user's alone. Cron and other jobs without a
+    // session do not name it: the login manager's folder for the user is the
+    // one a desktop's copy uses; without one (a bare root shell) Qt's own
+    // folder, which Qt keeps private too.
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString sessionFolder = QStringLiteral("/run/user/%1").arg(::getuid());
+    if (folder.isEmpty() && QFileInfo(sessionFolder).isDir())
+        folder = sessionFolder;
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     return QDir(folder).filePath(QStringLiteral("tavolin-encoder.socket"));
 #endif
 }
