@@ -43,12 +43,12 @@ genre=Various
 url=https://radio.tavolin.example/
 CONF
 
-"$program" >"$servers_folder/program.txt" 2>&1 &
-program_pid=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tavolin Encoder$' | head -n 1)
-sleep 1
-mkdir -p "$out"
-
+start_program() { # sets program_pid and window
+    "$program" >>"$servers_folder/program.txt" 2>&1 &
+    program_pid=$!
+    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tavolin Encoder$' | head -n 1)
+    sleep 1
+}
 click() { # click WINDOW X Y, then let the window settle
     xdotool mousemove --window "$1" "$2" "$3" click 1
     sleep 1
@@ -57,6 +57,8 @@ shot() { # shot WINDOW NAME
     import -window "$1" "$out/$2.png"
     echo "make-screenshots.sh: $out/$2.png"
 }
+start_program
+mkdir -p "$out"
 
 # Positions in the window: the footer's and the tab bar's labels lie at
 # y 175, "Stream" at x 48, "Log" at 113, "Settings" at 183; the cross at 616.
@@ -97,10 +99,7 @@ encoderIndex=2
 bitrate=96k
 bitrateIndex=10
 CONF
-"$program" >>"$servers_folder/program.txt" 2>&1 &
-program_pid=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tavolin Encoder$' | head -n 1)
-sleep 1
+start_program
 click "$window" 183 175
 shot "$window" tab-settings-file
 click "$window" 48 175
@@ -141,10 +140,7 @@ port=8000
 mount=live
 enabled=false
 CONF
-"$program" >>"$servers_folder/program.txt" 2>&1 &
-program_pid=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tavolin Encoder$' | head -n 1)
-sleep 1
+start_program
 click "$window" 48 175
 click "$window" 88 75 # play
 sleep 5
