@@ -104,7 +104,7 @@ public:
     // The title a stream's server accepted, or the title of a stream whose
     // server takes none. It also ends the error of an earlier failed update
     // of that stream while it is on the air.
-    void setSong(const QString &value, int stream = 0);
+    void setSong(const QString &value, int stream);
     // The stream's server answered that it takes no titles for it: logged
     // once, and the run sends it no more.
     void setTitlesRefused(int stream);
