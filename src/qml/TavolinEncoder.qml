@@ -656,12 +656,15 @@ Window {
         return furtherStreamComponent.createObject(root_window, { "group": "stream" + number });
     }
 
-    // The further streams' objects made anew from the store.
+    // The further streams' objects made anew from the store. Without any
+    // the list stays as it is: a new one would make the streams' rows anew.
     function loadFurtherStreams() {
+        var count = streamSettings.groupCount("stream", 2);
+        if (count === 0 && streamObjects.length === 1)
+            return;
         for (var i = 1; i < streamObjects.length; ++i)
             streamObjects[i].destroy();
         var objects = [streamSettings];
-        var count = streamSettings.groupCount("stream", 2);
         for (var number = 2; number < count + 2; ++number)
             objects.push(furtherStream(number));
         streamObjects = objects;
