@@ -15,6 +15,9 @@ ScrollView {
     property var player: null
     // While it is on the air, no stream's settings can change.
     property bool playing: false
+    // Nor while the dialog edits one: its Save must land on the stream it shows.
+    property bool editing: false
+    readonly property bool changeable: !playing && !editing
     readonly property int mostStreams: 8
 
     // The window opens the dialog, and adds and removes the stored groups.
@@ -49,7 +52,7 @@ ScrollView {
                     text: "On"
                     // The first stream is always on.
                     checked: index === 0 || modelData.enabled
-                    enabled: index > 0 && !streamsView.playing
+                    enabled: index > 0 && streamsView.changeable
                     onToggled: modelData.enabled = checked
                     background: Item {}
                     contentItem: Text {
@@ -98,7 +101,7 @@ ScrollView {
                 Button {
                     objectName: index === 0 ? "configureStreamButton" : "editStreamButton"
                     text: "Edit"
-                    enabled: !streamsView.playing
+                    enabled: streamsView.changeable
                     onClicked: streamsView.editStream(modelData)
                 }
 
@@ -106,7 +109,7 @@ ScrollView {
                     objectName: "removeStreamButton"
                     text: "Remove"
                     visible: index > 0
-                    enabled: !streamsView.playing
+                    enabled: streamsView.changeable
                     onClicked: streamsView.removeStream(index)
                 }
             }
@@ -118,7 +121,7 @@ ScrollView {
             Button {
                 objectName: "addStreamButton"
                 text: "Add stream"
-                enabled: !streamsView.playing && streamsView.streams.length < streamsView.mostStreams
+                enabled: streamsView.changeable && streamsView.streams.length < streamsView.mostStreams
                 onClicked: streamsView.addStream()
             }
 

@@ -518,6 +518,7 @@ Window {
                     runStreams: playerView.runStreams
                     player: playerModel
                     playing: playerView.playing
+                    editing: editStreamLoader.item !== null && editStreamLoader.item.visible
                     onEditStream: root_window.editStream(target, false)
                     onAddStream: root_window.addStream()
                     onRemoveStream: removeStreamDialog.ask(index)

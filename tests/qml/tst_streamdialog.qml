@@ -150,6 +150,8 @@ DocumentTestCase {
             mouseClick(child("addStreamButton"));
             var dialog = openDialog("editStream", "streamButtons");
             compare(child("streamSettingsName").text, "Tavolin FM");
+            // Another stream's buttons would leave the open form on the wrong stream.
+            compare([child("addStreamButton").enabled, child("configureStreamButton").enabled], [false, false]);
             child("streamSettingsMount").text = added[i][0];
             mouseClick(child("streamButtons").standardButton(added[i][1] ? DialogButtonBox.Cancel : DialogButtonBox.Save));
             tryCompare(dialog, "visible", false);
