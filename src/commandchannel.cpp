@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
+
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
@@ -114,8 +116,10 @@ QJsonObject sendCommand(const QString &command, const QString &text, int timeout
     QByteArray answer;
     QElapsedTimer clock;
     clock.start();
+    // Never a negative wait, which would be one without end.
     while (!answer.endsWith('\n') && !clock.hasExpired(timeoutMs)
-           && (socket.bytesAvailable() > 0 || socket.waitForReadyRead(int(timeoutMs - clock.elapsed()))))
+           && (socket.bytesAvailable() > 0
+               || socket.waitForReadyRead(int(std::max<qint64>(0, timeoutMs - clock.elapsed())))))
         answer += socket.readAll();
     return QJsonDocument::fromJson(answer).object();
 }

@@ -52,7 +52,7 @@ const char helpCodes[] =
 // --help and --version are answered, and usage errors ended, before the
 // window's application exists: a terminal without a display gets them too.
 // Qt's own options (-platform, -reverse ...) are left to it.
-Invocation readCommandLine(const QCoreApplication &application)
+Invocation readCommandLine()
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -103,7 +103,6 @@ Invocation readCommandLine(const QCoreApplication &application)
                      qPrintable(parser.helpText() + QLatin1String(helpCodes)));
         std::exit(UsageError);
     }
-    Q_UNUSED(application);
     return invocation;
 }
 
@@ -163,7 +162,7 @@ int main(int argc, char *argv[])
     {
         QCoreApplication application(argc, argv);
         // --version names the command as it is called: the name is set after.
-        invocation = readCommandLine(application);
+        invocation = readCommandLine();
         setApplicationIdentity();
         if (!invocation.command.isEmpty())
             return runCommand(invocation);

@@ -39,6 +39,7 @@ double sumOfSquares(const AVFrame *frame)
 {
     const auto format = AVSampleFormat(frame->format);
     const bool planar = av_sample_fmt_is_planar(format);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
     const int channels = frame->ch_layout.nb_channels;
     const int planes = planar ? channels : 1;
     const int perPlane = planar ? frame->nb_samples : frame->nb_samples * channels;
@@ -47,7 +48,7 @@ double sumOfSquares(const AVFrame *frame)
         const uint8_t *data = frame->extended_data[plane];
         for (int i = 0; i < perPlane; ++i) {
             double value = 0.0;
-            switch (av_get_packed_sample_fmt(format)) {
+            switch (packed) {
             case AV_SAMPLE_FMT_S16:
                 value = reinterpret_cast<const int16_t *>(data)[i] / 32768.0;
                 break;
@@ -129,10 +130,9 @@ ListenedAudio decodeListened(const QByteArray &bytes)
             result = decodePacket(decoder, packet, frame, heard, squares);
         av_packet_unref(packet);
     }
-    // A listener's bytes end anywhere: the end is no failure.
+    // A listener's bytes end anywhere: what decodes until then is what it heard.
     if (result == AVERROR_EOF && decoder)
-        result = decodePacket(decoder, nullptr, frame, heard, squares);
-    heard.result = result;
+        decodePacket(decoder, nullptr, frame, heard, squares);
     if (decoder) {
         heard.codecName = QString::fromLatin1(avcodec_get_name(decoder->codec_id));
         heard.sampleRate = decoder->sample_rate;

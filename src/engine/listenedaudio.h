@@ -7,8 +7,6 @@
 // codec, the rate and the level of what it heard.
 struct ListenedAudio
 {
-    // 0, or the negative FFmpeg error code of bytes that do not decode.
-    int result = 0;
     // As FFmpeg names the codec: "mp3", "aac", "opus", "vorbis", "flac".
     QString codecName;
     int sampleRate = 0;

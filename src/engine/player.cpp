@@ -75,12 +75,6 @@ qint64 Player::msSinceSound() const
 CaptureBackend Player::captureBackend() const { return locked(m_captureBackend); }
 bool Player::isBeingDestroyed() const { return locked(m_beingDestroyed); }
 
-bool StreamState::operator==(const StreamState &other) const
-{
-    return status == other.status && text == other.text && runText == other.runText
-        && readyForTitles == other.readyForTitles && titlesRefused == other.titlesRefused;
-}
-
 bool Player::refusesTitles(int stream) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -96,6 +90,11 @@ bool Player::takesTitleRequests(int stream) const
 bool Player::isOnAir() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    return isOnAirLocked();
+}
+
+bool Player::isOnAirLocked() const
+{
     return m_playing && !m_stopRequested && (m_status == OnAir || (m_status == Error && m_metadataErrorOnAir));
 }
 
@@ -334,7 +333,7 @@ void Player::reportRecordingStopped(const QString &reason)
 Player::Requests Player::takeRequests()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return {m_stopRequested, std::exchange(m_newTitles, QStringList())};
+    return {m_stopRequested, std::exchange(m_newTitles, QStringList()), isOnAirLocked()};
 }
 
 void Player::requestStop()

@@ -30,7 +30,6 @@ struct StreamState
     QString runText;
     bool readyForTitles = false;
     bool titlesRefused = false;
-    bool operator==(const StreamState &other) const;
 };
 
 // The streaming engine: the settings of the current (or last) run, the state
@@ -138,11 +137,13 @@ public:
     void reportRecordingStopped(const QString &reason);
     void setRecordingFile(const QString &path);
     // What the main thread asks of the run, read once per capture packet:
-    // whether to stop, and the titles set since the last call.
+    // whether to stop, and the titles set since the last call; and whether
+    // the run is on the air, under the same lock.
     struct Requests
     {
         bool stop = false;
         QStringList titles;
+        bool onAir = false;
     };
     Requests takeRequests();
     // A failed title update of a stream: reported like any error, but the
@@ -183,6 +184,7 @@ private:
     }
     void applySettings(const QVariantMap &settings);
     void requestStopLocked();
+    bool isOnAirLocked() const;
     // Status Error with message as its text, logged; the mutex is held.
     void showErrorLocked(const QString &message);
     // The run's status and texts from its streams', when it has several.

@@ -237,7 +237,7 @@ int pumpAudio(PipelineContext &context, bool &streamsEnded)
             const Player::Requests requests = player.takeRequests();
             if (!requests.titles.isEmpty())
                 takeTitles(context, requests.titles);
-            measuring.onAir = player.isOnAir();
+            measuring.onAir = requests.onAir;
             if (requests.stop) {
                 // Without a stream on the air or a recording there is nothing to drain into.
                 if (!anyStreamOnAir(context) && !isRecording(context))

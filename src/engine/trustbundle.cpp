@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QNetworkRequest>
 #include <QSslConfiguration>
 #include <QTemporaryFile>
 
@@ -43,4 +44,13 @@ void trustAsTheStream(QSslConfiguration &configuration, const QString &certifica
     QList<QSslCertificate> authorities;
     if (!certificateFile.isEmpty() && readTrustedAuthorities(certificateFile, authorities) >= 0)
         configuration.setCaCertificates(authorities);
+}
+
+void trustAsTheStream(QNetworkRequest &request, const QString &certificateFile)
+{
+    if (request.url().scheme() != QLatin1String("https"))
+        return;
+    QSslConfiguration configuration = request.sslConfiguration();
+    trustAsTheStream(configuration, certificateFile);
+    request.setSslConfiguration(configuration);
 }

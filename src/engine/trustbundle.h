@@ -4,6 +4,7 @@
 #include <QSslCertificate>
 #include <QString>
 
+class QNetworkRequest;
 class QSslConfiguration;
 class QTemporaryFile;
 
@@ -23,3 +24,7 @@ int writeTrustBundle(const QString &certificateFile, QTemporaryFile &bundle);
 // can no longer be read leaves the system's authorities alone: verification
 // stays on.
 void trustAsTheStream(QSslConfiguration &configuration, const QString &certificateFile);
+
+// The same for an HTTPS request; a plain HTTP one is left alone, so that only
+// HTTPS loads the TLS libraries, which cost memory.
+void trustAsTheStream(QNetworkRequest &request, const QString &certificateFile);

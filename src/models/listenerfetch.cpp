@@ -13,6 +13,9 @@ constexpr int visitMs = 5000;
 constexpr int listeningMs = 3000;
 // A head longer than this is no listener's answer.
 constexpr int longestHead = 16384;
+// A live stream sends far less in a visit; an address that sends more is
+// no live stream, and what came is enough to decode.
+constexpr int longestBody = 4 * 1024 * 1024;
 
 } // namespace
 
@@ -62,15 +65,19 @@ void ListenerFetch::start()
 
 void ListenerFetch::sendRequest()
 {
-    const QByteArray path = m_address.path(QUrl::FullyEncoded).toLatin1();
-    m_socket->write("GET " + (path.isEmpty() ? QByteArray("/") : path) + " HTTP/1.0\r\nHost: "
-                   + m_address.host().toLatin1() + "\r\nUser-Agent: " + userAgent + "\r\n\r\n");
+    // The path with its query, and the host with its port, as a listener asks.
+    const QByteArray target = m_address.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    const QByteArray host = m_address.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1();
+    m_socket->write("GET " + (target.startsWith('/') ? target : '/' + target) + " HTTP/1.0\r\nHost: " + host
+                    + "\r\nUser-Agent: " + userAgent + "\r\n\r\n");
 }
 
 void ListenerFetch::readAnswer()
 {
     if (m_headRead) {
         m_body += m_socket->readAll();
+        if (m_body.size() > longestBody)
+            finish(QString());
         return;
     }
     m_head += m_socket->readAll();

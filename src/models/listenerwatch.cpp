@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
-#include <QSslConfiguration>
 #include <QTime>
 
 #include <utility>
@@ -179,12 +178,7 @@ void ListenerWatch::requestCount(int stream, bool fallback)
     QNetworkRequest request(address);
     request.setRawHeader("User-Agent", ListenerFetch::userAgent);
     request.setTransferTimeout(requestMs);
-    // Only HTTPS loads the TLS libraries, which cost memory.
-    if (address.scheme() == QLatin1String("https")) {
-        QSslConfiguration configuration = request.sslConfiguration();
-        trustAsTheStream(configuration, settings.certificateFile);
-        request.setSslConfiguration(configuration);
-    }
+    trustAsTheStream(request, settings.certificateFile);
     QNetworkReply *reply = m_network.get(request);
     const int run = m_run;
     connect(reply, &QNetworkReply::finished, this, [this, stream, reply, fallback, run] {

@@ -9,7 +9,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSslConfiguration>
 #include <QTextStream>
 #include <QUrl>
 
@@ -53,12 +52,7 @@ QNetworkRequest metadataRequest(const StreamSettings &stream, const QString &met
     const QByteArray credentials = (stream.user + QLatin1Char(':') + stream.password).toUtf8();
     request.setRawHeader("Authorization", "Basic " + credentials.toBase64());
     request.setTransferTimeout(metadataTimeoutMs);
-    // Only HTTPS loads the TLS libraries, which cost memory.
-    if (stream.protocol == QLatin1String("https")) {
-        QSslConfiguration configuration = request.sslConfiguration();
-        trustAsTheStream(configuration, stream.certificateFile);
-        request.setSslConfiguration(configuration);
-    }
+    trustAsTheStream(request, stream.certificateFile);
     return request;
 }
 
