@@ -195,6 +195,9 @@ void Player::setStreamWaiting(int stream, const QString &runText, int secondsLef
         setReconnecting(runText);
         return;
     }
+    // As with one stream: a run that waits to connect again plays, and a
+    // tap stops it, also before any stream has been on the air.
+    m_playing = true;
     showStreamsLocked();
     emit dataChanged();
 }

@@ -68,6 +68,7 @@ private slots:
     void losesTheServer();
     void feedsSeveralServers_data();
     void feedsSeveralServers();
+    void severalStreamsWaitingArePlaying();
     void shutdownGivesUpOnAHangingRun();
     void endsARunPromptly_data();
     void endsARunPromptly();
@@ -631,6 +632,23 @@ void TestPlayer::feedsSeveralServers()
     const QStringList saved = QDir(recordings.path()).entryList({QStringLiteral("*.mp3")});
     QCOMPARE(saved.size(), 1);
     QCOMPARE(toneGaps(decodeFile(recordings.filePath(saved.constFirst())), 1000, -24), QStringList());
+}
+
+// Several streams whose servers are down from the start wait to connect
+// again as one stream does: playing, so that the play button stops them.
+void TestPlayer::severalStreamsWaitingArePlaying()
+{
+    QVariantMap settings = withStream(streamSettings(icecast, pacedSine, mount),
+                                      {{QStringLiteral("port"), freeLoopbackPort()}, {QStringLiteral("reconnect"), true}});
+    settings.insert(QStringLiteral("streams"), QVariantList{settings.value(QStringLiteral("stream"))});
+    Player player;
+    player.setCaptureBackend(lavfi);
+    player.togglePlayPause(settings);
+    QVERIFY(waitUntil(runTimeoutMs, [&] {
+        return player.streamState(1).text.startsWith(QStringLiteral("Reconnecting in"));
+    }));
+    QCOMPARE(std::make_pair(player.isPlaying(), player.status()), std::make_pair(true, int(Changing)));
+    QVERIFY(stopAndWaitForOff(player) >= 0);
 }
 
 void TestPlayer::shutdownGivesUpOnAHangingRun()
