@@ -31,10 +31,14 @@ QJsonObject Station::carryOut(const QString &command, const QString &text)
                                                           : QStringLiteral("The stream starts"))
                                    : answer(false, refused);
     } else if (command == QLatin1String("stop")) {
-        if (player.isPlaying())
+        const bool playing = player.isPlaying();
+        if (playing)
             m_actions.stop();
-        result = answer(true, player.isPlaying() ? QStringLiteral("The stream stops")
-                                                 : QStringLiteral("The stream is not running"));
+        // A run still being set up takes no stop yet: it is refused, not
+        // answered as a stream that is not running.
+        result = playing ? answer(true, QStringLiteral("The stream stops"))
+            : running    ? answer(false, QStringLiteral("The stream is being set up; stop it once it is on the air"))
+                         : answer(true, QStringLiteral("The stream is not running"));
     } else if (command == QLatin1String("title")) {
         if (!player.isOnAir())
             return answer(false, QStringLiteral("Cannot update metadata: stream not connected!"));
