@@ -19,9 +19,8 @@ namespace {
 
 // The stored run, with the first capture device the system lists where none
 // is stored, as the window's device list chooses it at its first start.
-QString startStoredRun(PlayerModel &model)
+QString startStoredRun(PlayerModel &model, StoredRun run)
 {
-    StoredRun run = readStoredRun();
     QVariantMap source = run.settings.value(QStringLiteral("liveSource")).toMap();
     if (source.value(QStringLiteral("index")).toString().isEmpty()) {
         const QVariantMap first = model.liveSources().toList().value(0).toMap();
@@ -42,9 +41,10 @@ int runHeadless(QCoreApplication &application)
     // The log's lines reach standard error through Qt's debug output.
     LogsModel log;
     PlayerModel model;
-    const QString metadataFile = readStoredRun().metadataFile;
-    if (!metadataFile.isEmpty())
-        model.followMetadataFile(metadataFile);
+    // Read once for the first start: each read logs what is not valid.
+    StoredRun firstRun = readStoredRun();
+    if (!firstRun.metadataFile.isEmpty())
+        model.followMetadataFile(firstRun.metadataFile);
 
     bool quitting = false;
     // A stop of its own asked for, after which the copy waits for commands.
@@ -55,9 +55,10 @@ int runHeadless(QCoreApplication &application)
         model.shutdown();
         QCoreApplication::quit();
     };
+    // A command's start reads the store as it is then.
     const auto start = [&] {
         stopping = false;
-        return startStoredRun(model);
+        return startStoredRun(model, readStoredRun());
     };
     const auto stop = [&] {
         stopping = true;
@@ -83,7 +84,7 @@ int runHeadless(QCoreApplication &application)
         },
         Qt::QueuedConnection);
 
-    const QString refused = start();
+    const QString refused = startStoredRun(model, std::move(firstRun));
     if (!refused.isEmpty()) {
         LogsModel::log(refused);
         return 1;
