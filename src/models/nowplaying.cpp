@@ -164,5 +164,9 @@ void PlayerModel::metadataReplyHandler(QNetworkReply *reply, int stream, const Q
     }
     if (reply->readAll().contains(titlesRefused))
         player.setTitlesRefused(stream);
-    player.setSong(metadata, stream);
+    // The answer to a title that a newer one has replaced, late from a slow
+    // server, would bring the old title back to the window, the recording's
+    // tracks and the streams' own titles.
+    if (metadata == runTitle)
+        player.setSong(metadata, stream);
 }
