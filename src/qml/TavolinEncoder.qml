@@ -18,7 +18,12 @@ Window {
     title: qsTr("Tavolin Encoder")
     visible: true
 
-    onClosing: playerModel.shutdown()
+    onClosing: {
+        // A stream added and not saved is not kept, also when the program ends.
+        if (editStreamLoader.item && editStreamLoader.item.visible)
+            editStreamLoader.item.reject();
+        playerModel.shutdown();
+    }
 
     PlayerModel {
         id: playerModel

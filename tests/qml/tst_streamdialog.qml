@@ -1,5 +1,6 @@
 import QtQuick 2.12
 import QtQuick.Controls 2.15
+import QtQuick.Dialogs 1.3
 import QtTest 1.2
 
 DocumentTestCase {
@@ -160,13 +161,19 @@ DocumentTestCase {
         mouseClick(findChild(child("streamRow1"), "streamOnBox"));
         compare(testEnvironment.storedSettings("stream2").enabled, false);
         mouseClick(findChild(child("streamRow1"), "removeStreamButton"));
-        child("removeStreamDialog").yes();
+        child("removeStreamDialog").click(StandardButton.Yes);
         tryCompare(window.streamObjects, "length", 2);
         var stored = testEnvironment.storedSettings("stream2");
         compare([stored.mount, stored.name, stored.enabled, stored.hostname].map(String),
                 ["third", "Tavolin FM", "true", "localhost"]);
         compare(testEnvironment.storedGroups(), ["stream2"]);
         compare(testEnvironment.storedSettings().mount, "live");
+
+        // The window closed while an added stream's dialog is open keeps no new group.
+        mouseClick(child("addStreamButton"));
+        openDialog("editStream", "streamButtons");
+        cleanup();
+        compare(testEnvironment.storedGroups(), ["stream2"]);
     }
 
     // The stored keys lie at the top level of the store and come back in a new
