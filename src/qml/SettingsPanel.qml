@@ -11,13 +11,10 @@ ScrollView {
     // would read this property itself.
     property var player: null
     property var stream: null
-    // How many streams there are, and the stored settings of those after the first.
+    // How many streams there are.
     property int streamCount: 1
-    property var furtherStreams: []
     property var liveSource: null
     property var startup: null
-    // A run being set up or stopped: the stream started with the application waits.
-    property bool changing: false
 
     // The file dialogs are the window's.
     signal metadataFileDialogRequested()
@@ -163,14 +160,6 @@ ScrollView {
             }
 
             onCheckedChanged: startup.startStreamOnAppStart = checked
-
-            Component.onCompleted: {
-                if (!startup.startStreamOnAppStart)
-                    return;
-                Library.setTimeout(function () {
-                    Library.startPlayer(player, stream, liveSource, settingsView.changing, settingsView.furtherStreams);
-                }, 500, settingsView);
-            }
         }
 
         CheckBox {

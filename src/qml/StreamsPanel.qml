@@ -9,8 +9,10 @@ ScrollView {
 
     // The stored settings objects of the streams, the first one first.
     property var streams: []
-    // What the run shows of each of its streams (the streams that are on), in order.
+    // What the run shows of each of its streams, and the settings objects
+    // that started them, in the run's order.
     property var runStreams: []
+    property var runSettings: []
     // Names a stream and its format as the engine does.
     property var player: null
     // While it is on the air, no stream's settings can change.
@@ -43,7 +45,7 @@ ScrollView {
                 objectName: "streamRow" + index
                 spacing: 16
                 readonly property var described: Library.describedStream(streamsView.player, modelData)
-                readonly property var run: Library.runStateOf(streamsView.streams, index, streamsView.runStreams)
+                readonly property var run: Library.runStateOf(modelData, streamsView.runSettings, streamsView.runStreams)
 
                 CheckBox {
                     id: onBox

@@ -68,9 +68,22 @@ Window {
             // and a tap stops it.
             readonly property bool busy: stopping || changing && !playing
 
+            // The settings objects of the streams of the run started last, in its order.
+            property var runSettings: []
+
             function tap() {
-                if (Library.startPlayer(playerModel, streamSettings, liveSourceSettings, busy, root_window.furtherStreams()))
-                    stopping = playing;
+                var furtherStreams = root_window.furtherStreams();
+                if (!Library.startPlayer(playerModel, streamSettings, liveSourceSettings, busy, furtherStreams))
+                    return;
+                stopping = playing;
+                if (!playing)
+                    runSettings = Library.runSettingsOf(streamSettings, furtherStreams);
+            }
+
+            // With "Start stream when opening application" stored as ticked.
+            Component.onCompleted: {
+                if (startupSettings.startStreamOnAppStart)
+                    Library.setTimeout(tap, 500, root_window);
             }
 
             // The commands of scripts, by the play button's rules: empty, or
@@ -521,6 +534,7 @@ Window {
                     visible: detailsView.activeTab === "Stream"
                     streams: root_window.streamObjects
                     runStreams: playerView.runStreams
+                    runSettings: playerView.runSettings
                     player: playerModel
                     playing: playerView.playing
                     editing: editStreamLoader.item !== null && editStreamLoader.item.visible
@@ -570,10 +584,8 @@ Window {
                     player: playerModel
                     stream: streamSettings
                     streamCount: root_window.streamObjects.length
-                    furtherStreams: root_window.streamObjects.slice(1)
                     liveSource: liveSourceSettings
                     startup: startupSettings
-                    changing: playerView.changing
                     onMetadataFileDialogRequested: root_window.openDialog(metadataFileDialogLoader)
                     onMetadataFileCleared: root_window.chooseMetadataFile("")
                     onRecordFolderDialogRequested: root_window.openDialog(recordFolderDialogLoader)

@@ -11,19 +11,25 @@ function startPlayer(playerModel, streamSettings, liveSourceSettings, busy, furt
     return true;
 }
 
+// The stored settings objects of the streams that a start sends: the first,
+// then each further one that is on.
+function runSettingsOf(streamSettings, furtherStreams) {
+    return [streamSettings].concat(furtherStreams.filter(function (stream) { return stream.enabled; }));
+}
+
 // The engine gets plain values, never the live settings objects: the first
 // stream as "stream", each further one that is on in "streams".
 function settingsMap(streamSettings, liveSourceSettings, furtherStreams) {
+    var run = runSettingsOf(streamSettings, furtherStreams);
     var map = {
-        "stream": plainCopy(streamSettings),
+        "stream": plainCopy(run[0]),
         "liveSource": {
             "index": liveSourceSettings.deviceIndex,
             "name": liveSourceSettings.deviceName
         }
     };
-    var on = furtherStreams.filter(function (stream) { return stream.enabled; });
-    if (on.length > 0)
-        map.streams = on.map(plainCopy);
+    if (run.length > 1)
+        map.streams = run.slice(1).map(plainCopy);
     return map;
 }
 
@@ -41,18 +47,13 @@ function describedStream(playerModel, settings) {
     });
 }
 
-// What the run shows of a stored stream (the stream at index of streams, the
-// first one first): its entry among the run's streams, which are the first
-// and each further one that is on; {} for a stream that is off.
-function runStateOf(streams, index, runStreams) {
-    if (index > 0 && !streams[index].enabled)
-        return {};
-    var position = 0;
-    for (var i = 0; i < index; ++i) {
-        if (i === 0 || streams[i].enabled)
-            ++position;
-    }
-    return runStreams[position] || {};
+// What the run shows of a stored stream: its entry among the run's streams,
+// found by the settings object that started it (runSettings), so that a
+// stream switched on or off since shows no other's state; {} for a stream
+// that was not in the run.
+function runStateOf(settings, runSettings, runStreams) {
+    var position = runSettings.indexOf(settings);
+    return position < 0 ? {} : runStreams[position] || {};
 }
 
 function setTimeout(fn, delay, root) {

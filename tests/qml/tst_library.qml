@@ -32,6 +32,17 @@ DocumentTestCase {
         compare(map.stream.port, 8443);
     }
 
+    // A stream's row shows the state of the stream that its settings started,
+    // also once a stream has been switched on or off since: the second
+    // stream here was off in the run, the third on.
+    function test_runStateOf() {
+        var streams = [{}, {}, {}];
+        var runStreams = [{ "state": "On Air" }, { "state": "Reconnecting in 3 s" }];
+        compare(streams.map(function (settings) {
+            return Library.runStateOf(settings, [streams[0], streams[2]], runStreams).state || "";
+        }), ["On Air", "", "Reconnecting in 3 s"]);
+    }
+
     // A file dialog's URL, on Windows with a drive letter.
     function test_localPath() {
         compare(Library.localPath("file:///home/me/own%20server.pem"), "/home/me/own server.pem");
