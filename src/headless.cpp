@@ -64,7 +64,7 @@ int runHeadless(QCoreApplication &application)
         stopping = true;
         model.togglePlayPause({});
     };
-    Station station(model, {start, stop, [&] { QTimer::singleShot(0, &application, quit); }, [] {}});
+    Station station(model, {start, stop, [&] { QTimer::singleShot(0, &application, quit); }, [] { return QStringLiteral("it runs without a window"); }});
     CommandServer commands([&](const QString &command, const QString &text) { return station.carryOut(command, text); });
     if (!commands.listen()) {
         LogsModel::log(QStringLiteral("Tavolin Encoder runs already for this user"));

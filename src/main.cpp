@@ -175,8 +175,10 @@ int main(int argc, char *argv[])
         if (invocation.headless)
             return runHeadless(application);
         // One copy per user: a second start brings the first one's window to the front.
-        if (!sendCommand(QStringLiteral("show")).isEmpty()) {
-            std::fputs("Tavolin Encoder runs already: its window comes to the front\n", stdout);
+        const QJsonObject shown = sendCommand(QStringLiteral("show"));
+        if (!shown.isEmpty()) {
+            std::printf("Tavolin Encoder runs already: %s\n",
+                        qUtf8Printable(shown.value(QStringLiteral("message")).toString()));
             return Done;
         }
 #ifdef Q_OS_LINUX

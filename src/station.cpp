@@ -48,7 +48,7 @@ QJsonObject Station::carryOut(const QString &command, const QString &text)
         m_actions.quit();
         result = answer(true, QStringLiteral("Tavolin Encoder ends"));
     } else if (command == QLatin1String("show")) {
-        m_actions.show();
+        result = answer(true, m_actions.show());
     } else if (command != QLatin1String("status")) {
         return answer(false, QStringLiteral("Unknown command: ") + command);
     }

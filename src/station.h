@@ -23,8 +23,9 @@ public:
         std::function<void()> stop;
         // As the window's close button: the run stopped, the recording closed, the end.
         std::function<void()> quit;
-        // The window to the front; nothing where there is none.
-        std::function<void()> show;
+        // The window to the front where there is one; what became of the
+        // start that asks ("its window comes to the front").
+        std::function<QString()> show;
     };
 
     Station(PlayerModel &model, Actions actions);

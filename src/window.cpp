@@ -50,12 +50,13 @@ Station::Actions windowActions(QObject *root)
             [] { QMetaObject::invokeMethod(qApp, &closeWindows, Qt::QueuedConnection); },
             [window] {
                 if (!window)
-                    return;
+                    return QStringLiteral("it has no window");
                 LogsModel::log(QStringLiteral("Another start of the program brings this window to the front"));
                 window->showNormal();
                 window->raise();
                 window->requestActivate();
                 window->alert(0);
+                return QStringLiteral("its window comes to the front");
             }};
 }
 
