@@ -77,15 +77,15 @@ int openEncoders(PipelineContext &context)
 {
     Player &player = *context.owner;
     const QVector<StreamSettings> streams = player.streams();
-    for (const StreamSettings &stream : streams) {
+    for (int index = 0; index < streams.size(); ++index) {
+        const StreamSettings &stream = streams.at(index);
         const auto same = [&stream](const Encoding &encoding) { return encoding.format.hasFormatOf(stream); };
         if (std::any_of(context.encodings.cbegin(), context.encodings.cend(), same))
             continue;
         Encoding encoding;
         encoding.format = stream;
         context.encodings.push_back(encoding);
-        const QString prefix = streams.size() > 1 ? QStringLiteral("[%1] ").arg(stream.label()) : QString();
-        const int result = openEncoder(player, context.encodings.back(), prefix);
+        const int result = openEncoder(player, context.encodings.back(), player.streamPrefix(index));
         if (result < 0)
             return result;
     }

@@ -133,6 +133,12 @@ QString Player::streamPrefixLocked(int stream) const
     return m_streams.size() > 1 ? QStringLiteral("[%1] ").arg(m_streams.at(stream).label()) : QString();
 }
 
+QString Player::streamPrefix(int stream) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return streamPrefixLocked(stream);
+}
+
 void Player::logStream(int stream, const QString &line)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

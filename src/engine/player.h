@@ -133,6 +133,8 @@ public:
     void reportStreamError(int stream, const QString &message);
     // A log line of the stream, which names it when the run has several.
     void logStream(int stream, const QString &line);
+    // "[label] " before a stream's lines when the run has several.
+    QString streamPrefix(int stream) const;
     // The recording ends; the run goes on.
     void reportRecordingStopped(const QString &reason);
     void setRecordingFile(const QString &path);
@@ -189,7 +191,6 @@ private:
     void showErrorLocked(const QString &message);
     // The run's status and texts from its streams', when it has several.
     void showStreamsLocked();
-    // "[label] " before a stream's lines when the run has several.
     QString streamPrefixLocked(int stream) const;
     void releaseFinishedJobThread();
 
