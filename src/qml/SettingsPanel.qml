@@ -123,19 +123,10 @@ ScrollView {
             }
         }
 
-        CheckBox {
-            id: openOnStartupBox
+        PanelCheckBox {
             objectName: "openOnStartupBox"
             text: qsTr("Open application on system startup")
             checked: startup.openApplicationOnSystemStartup
-            background: Item {}
-            contentItem: Text {
-                text: openOnStartupBox.text
-                font: openOnStartupBox.font
-                color: "#FFFFFF"
-                verticalAlignment: Text.AlignVCenter
-                leftPadding: openOnStartupBox.indicator.width + openOnStartupBox.spacing
-            }
 
             onCheckedChanged: {
                 if (checked === startup.openApplicationOnSystemStartup)
@@ -145,53 +136,27 @@ ScrollView {
             }
         }
 
-        CheckBox {
-            id: startStreamBox
+        PanelCheckBox {
             objectName: "startStreamBox"
             text: qsTr("Start stream when opening application")
             checked: startup.startStreamOnAppStart
-            background: Item {}
-            contentItem: Text {
-                text: startStreamBox.text
-                font: startStreamBox.font
-                color: "#FFFFFF"
-                verticalAlignment: Text.AlignVCenter
-                leftPadding: startStreamBox.indicator.width + startStreamBox.spacing
-            }
 
             onCheckedChanged: startup.startStreamOnAppStart = checked
         }
 
-        CheckBox {
-            id: reconnectBox
+        PanelCheckBox {
             objectName: "reconnectBox"
             text: qsTr("Reconnect automatically when the connection is lost")
             checked: stream.reconnect
-            background: Item {}
-            contentItem: Text {
-                text: reconnectBox.text
-                font: reconnectBox.font
-                color: "#FFFFFF"
-                verticalAlignment: Text.AlignVCenter
-                leftPadding: reconnectBox.indicator.width + reconnectBox.spacing
-            }
 
             onCheckedChanged: stream.reconnect = checked
         }
 
-        CheckBox {
+        PanelCheckBox {
             id: recordBox
             objectName: "recordBox"
             text: qsTr("Record each broadcast to a file")
             checked: stream.record
-            background: Item {}
-            contentItem: Text {
-                text: recordBox.text
-                font: recordBox.font
-                color: "#FFFFFF"
-                verticalAlignment: Text.AlignVCenter
-                leftPadding: recordBox.indicator.width + recordBox.spacing
-            }
 
             onCheckedChanged: stream.record = checked
         }

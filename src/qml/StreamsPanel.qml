@@ -47,8 +47,7 @@ ScrollView {
                 readonly property var described: Library.describedStream(streamsView.player, modelData)
                 readonly property var run: Library.runStateOf(modelData, streamsView.runSettings, streamsView.runStreams)
 
-                CheckBox {
-                    id: onBox
+                PanelCheckBox {
                     objectName: "streamOnBox"
                     anchors.verticalCenter: parent.verticalCenter
                     text: "On"
@@ -56,14 +55,6 @@ ScrollView {
                     checked: index === 0 || modelData.enabled
                     enabled: index > 0 && streamsView.changeable
                     onToggled: modelData.enabled = checked
-                    background: Item {}
-                    contentItem: Text {
-                        text: onBox.text
-                        font: onBox.font
-                        color: onBox.enabled ? "#FFFFFF" : "#BBB9C1"
-                        verticalAlignment: Text.AlignVCenter
-                        leftPadding: onBox.indicator.width + onBox.spacing
-                    }
                 }
 
                 Column {
