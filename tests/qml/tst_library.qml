@@ -37,10 +37,9 @@ DocumentTestCase {
     // stream here was off in the run, the third on.
     function test_runStateOf() {
         var streams = [{}, {}, {}];
-        var runStreams = [{ "state": "On Air" }, { "state": "Reconnecting in 3 s" }];
-        compare(streams.map(function (settings) {
-            return Library.runStateOf(settings, [streams[0], streams[2]], runStreams).state || "";
-        }), ["On Air", "", "Reconnecting in 3 s"]);
+        var run = [{ "state": "On Air" }, { "state": "Reconnecting in 3 s" }];
+        var shown = streams.map(function (settings) { return Library.runStateOf(settings, [streams[0], streams[2]], run).state; });
+        compare(shown, ["On Air", undefined, "Reconnecting in 3 s"]);
     }
 
     // A file dialog's URL, on Windows with a drive letter.

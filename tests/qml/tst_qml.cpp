@@ -7,6 +7,7 @@
 #include "models/playermodel.h"
 #include "qmltypes.h"
 #include "quickrenderer.h"
+#include "storedvalues.h"
 
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -72,9 +73,7 @@ public:
 public slots:
     void applicationAvailable()
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("Tavolin"));
-        QCoreApplication::setOrganizationDomain(QStringLiteral("tavolin.example"));
-        QCoreApplication::setApplicationName(QStringLiteral("TavolinEncoder"));
+        setApplicationIdentity();
         // The document's window closes in every test; the test runner goes on.
         QGuiApplication::setQuitOnLastWindowClosed(false);
         chooseQuickRenderer();
